@@ -1,0 +1,53 @@
+// The serial port as the station link sees it: one handle per open port, one byte at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Handle values follow the link's convention: 0 was never opened, -1 is closed or failed,
+// anything else is an open port.
+using Handle = std::intptr_t;
+inline constexpr Handle never_opened = 0;
+inline constexpr Handle no_handle = -1;
+
+inline bool is_open_handle(Handle h) { return h != never_opened && h != no_handle; }
+
+// Port numbers run from 1 to 999; every other number has no device.
+inline constexpr int highest_port = 999;
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    // Opens port `port` exclusively for reading and writing, discards whatever is queued in
+    // either direction and sets 9600 baud, 8 data bits, no parity, 1 stop bit, no flow
+    // control. Returns an open handle, or no_handle when the device does not exist, is held
+    // by another program or refuses access. A device that rejects the line settings still
+    // counts as open.
+    virtual Handle open(int port) = 0;
+    // Closes an open handle; does nothing for never_opened and no_handle.
+    virtual void close(Handle h) = 0;
+    // Writes one byte; gives up after 110 ms. Failure is not reported.
+    virtual void write_byte(Handle h, std::uint8_t value) = 0;
+    // One byte as soon as one is there, or nothing after 10 ms (also on a closed, failed or
+    // hung-up port).
+    virtual std::optional<std::uint8_t> read_byte(Handle h) = 0;
+};
+
+class PortLister {
+public:
+    virtual ~PortLister() = default;
+    // The machine's serial ports in the system's order, each a name whose text from the
+    // fourth character on starts with its port number ("COM3", "COM33 (ttyUSB0)").
+    virtual std::vector<std::string> list() = 0;
+};
+
+// The implementations for this system.
+std::unique_ptr<SerialPort> make_serial_port();
+std::unique_ptr<PortLister> make_port_lister();
+
+} // namespace platform

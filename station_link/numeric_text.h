@@ -1,0 +1,20 @@
+// The one rule by which the program reads a number from text, and the one conversion of such a
+// number to a port number.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace weather {
+
+// The leading number of `text`: blanks, tabs and line feeds are skipped wherever they stand;
+// then an optional sign, digits with at most one "." (whatever the locale) and an optional
+// exponent (E or D, an optional sign, digits). Parsing stops at the first other character;
+// text without a leading number gives 0. A number too large for a double gives infinity.
+double numeric_value(std::string_view text);
+
+// A number as a signed 16-bit port number: the nearest integer, halves to even. Numbers that
+// do not fit (and NaN) give 0, "no port".
+std::int16_t to_port_number(double value);
+
+} // namespace weather

@@ -1,0 +1,57 @@
+// Pseudo-terminals and temporary folders for tests that talk to a real tty.
+#pragma once
+
+#include "posix_ports.h"
+
+#include <string>
+#include <string_view>
+
+namespace test_support {
+
+// A folder under /tmp, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Paths inside `dir` for a serial port under test: its own port map, lock folder, and empty
+// /sys/class/tty and /dev, so that no real device of the machine is touched.
+platform::PosixPaths isolated_paths(const TempDir& dir);
+
+// Makes `port_map`/COM<n> a link to `target`, creating the folder.
+void link_port(const std::string& port_map, int n, const std::string& target);
+
+// The station's end of a pseudo-terminal. The program under test opens the other end through
+// the port map. The station also keeps that end open itself, raw, so that the program may
+// close and reopen it without the pty hanging up.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    int master() const { return master_; }
+    const std::string& slave_path() const { return slave_path_; }
+
+    // Sends bytes as the station.
+    void write(std::string_view bytes);
+    // What the program has sent, waiting up to `wait_ms` for the first byte.
+    std::string read_available(int wait_ms);
+    // Closes the station's ends: the program's end sees a hang-up.
+    void hang_up();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slave_path_;
+};
+
+} // namespace test_support
