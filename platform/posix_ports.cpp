@@ -137,7 +137,9 @@ std::string config_dir() {
     return (base / "KORVANE_1").string();
 }
 
-std::string port_map_dir() { return (fs::path(config_dir()) / "ports").string(); }
+std::string port_map_dir() {
+    return (fs::path(config_dir()) / "ports").string();
+}
 
 std::string device_for_port(const PosixPaths& paths, int port) {
     if (port < 1 || port > highest_port)

@@ -9,10 +9,10 @@
 namespace platform {
 
 struct PosixPaths {
-    std::string port_map;       // the user's COM<n> links
-    std::string lock_dir;       // UUCP lock files; empty: no lock files
-    std::string sys_class_tty;  // the kernel's list of tty devices
-    std::string dev = "/dev";   // where the fixed-rule devices live
+    std::string port_map;      // the user's COM<n> links
+    std::string lock_dir;      // UUCP lock files; empty: no lock files
+    std::string sys_class_tty; // the kernel's list of tty devices
+    std::string dev = "/dev";  // where the fixed-rule devices live
 
     static PosixPaths system();
 };

@@ -15,7 +15,9 @@ using Handle = std::intptr_t;
 inline constexpr Handle never_opened = 0;
 inline constexpr Handle no_handle = -1;
 
-inline bool is_open_handle(Handle h) { return h != never_opened && h != no_handle; }
+inline bool is_open_handle(Handle h) {
+    return h != never_opened && h != no_handle;
+}
 
 // Port numbers run from 1 to 999; every other number has no device.
 inline constexpr int highest_port = 999;

@@ -9,8 +9,12 @@ namespace weather {
 
 namespace {
 
-bool skipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool skipped(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -67,9 +71,8 @@ double numeric_value(std::string_view text) {
             mantissa += '.';
             continue;
         }
-        if ((c == 'E' || c == 'e' || c == 'D' || c == 'd') && mantissa.find_first_of(
-                                                                  "0123456789") !=
-                                                                  std::string::npos) {
+        if ((c == 'E' || c == 'e' || c == 'D' || c == 'd') &&
+            mantissa.find_first_of("0123456789") != std::string::npos) {
             in_exponent = true;
             exponent_sign_allowed = true;
             continue;
@@ -80,21 +83,20 @@ double numeric_value(std::string_view text) {
     if (mantissa.find_first_of("0123456789") == std::string::npos)
         return 0.0;
     std::string number = mantissa;
-    const bool has_exponent_digits = exponent_digits && exponent.find_first_of("0123456789") !=
-                                                            std::string::npos;
+    const bool has_exponent_digits =
+        exponent_digits && exponent.find_first_of("0123456789") != std::string::npos;
     if (has_exponent_digits)
         number += "e" + exponent;
 
     double value = 0.0;
-    const auto [ptr, ec] =
-        std::from_chars(number.data(), number.data() + number.size(), value,
-                        std::chars_format::general);
+    const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                           std::chars_format::general);
     (void)ptr;
     if (ec == std::errc::result_out_of_range) {
         long long exp10 = 0;
         if (has_exponent_digits) {
-            const auto [p, e] = std::from_chars(exponent.data(), exponent.data() + exponent.size(),
-                                                exp10);
+            const auto [p, e] =
+                std::from_chars(exponent.data(), exponent.data() + exponent.size(), exp10);
             (void)p;
             if (e != std::errc())
                 exp10 = 0;

@@ -12,19 +12,27 @@ constexpr std::uint8_t line_feed = 10;
 constexpr std::int16_t miss_count_after_good = -6;
 constexpr std::int16_t miss_count_top = 32767;
 
-bool contains(const std::string& s, char c) { return s.find(c) != std::string::npos; }
+bool contains(const std::string& s, char c) {
+    return s.find(c) != std::string::npos;
+}
 
 // A number that a reading can hold: finite and within the range of a float.
-bool fits_float(double v) { return std::isfinite(v) && std::fabs(v) <= FLT_MAX; }
+bool fits_float(double v) {
+    return std::isfinite(v) && std::fabs(v) <= FLT_MAX;
+}
 
-double field_value(std::string& line) { return numeric_value(next_field(line, ',')); }
+double field_value(std::string& line) {
+    return numeric_value(next_field(line, ','));
+}
 
 } // namespace
 
 Link::Link(platform::SerialPort& port, platform::PortLister& lister)
     : port_(port), lister_(lister) {}
 
-Link::~Link() { close_port(); }
+Link::~Link() {
+    close_port();
+}
 
 bool Link::open_port(std::int16_t port) {
     state.com_port = port;
@@ -47,7 +55,9 @@ void Link::close_port() {
     state.com_handle = platform::no_handle;
 }
 
-void Link::send_byte(std::uint8_t value) { port_.write_byte(state.com_handle, value); }
+void Link::send_byte(std::uint8_t value) {
+    port_.write_byte(state.com_handle, value);
+}
 
 void Link::poll_station() {
     send_byte(poll_byte);

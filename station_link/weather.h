@@ -15,11 +15,11 @@
 namespace weather {
 
 struct LinkState {
-    std::int16_t com_port = 0;                         // port last asked for; 0 = no port
+    std::int16_t com_port = 0;                            // port last asked for; 0 = no port
     platform::Handle com_handle = platform::never_opened; // 0 never opened, -1 closed/failed
-    float humidity = 0;                                // percent
-    float pressure = 0;    // millibar; 0 = no fresh reading (the display tick clears it)
-    float temperature = 0; // degrees Celsius
+    float humidity = 0;                                   // percent
+    float pressure = 0;          // millibar; 0 = no fresh reading (the display tick clears it)
+    float temperature = 0;       // degrees Celsius
     std::int16_t link_kind = 0;  // 0 no station, 2 last good sentence hash, 3 star
     std::int16_t miss_count = 0; // reads without a byte since the last good sentence, from -6
     std::string rx_line;         // bytes received since the last decoded sentence

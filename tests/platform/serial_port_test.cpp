@@ -1,1 +1,238 @@
+// The POSIX serial port against pseudo-terminals: exclusive open, discarding, time-outs,
+// hang-ups, and which device a port number stands for.
+#include "posix_ports.h"
+#include "pty_pair.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace std::chrono;
+using platform::is_open_handle;
+using test_support::PtyPair;
+
+namespace {
+
+template <class F> milliseconds time_of(F&& f) {
+    const auto start = steady_clock::now();
+    f();
+    return duration_cast<milliseconds>(steady_clock::now() - start);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class SerialPort : public ::testing::Test {
+protected:
+    void SetUp() override { test_support::link_port(paths.port_map, 7, pty.slave_path()); }
+
+    test_support::TempDir dir;
+    platform::PosixPaths paths = test_support::isolated_paths(dir);
+    PtyPair pty;
+    std::unique_ptr<platform::SerialPort> port = platform::make_posix_serial_port(paths);
+};
+
+} // namespace
+
+TEST_F(SerialPort, BytesTravelBothWays) {
+    const auto h = port->open(7);
+    ASSERT_TRUE(is_open_handle(h));
+    port->write_byte(h, 'D');
+    EXPECT_EQ(pty.read_available(1000), "D");
+    pty.write("ok");
+    EXPECT_EQ(port->read_byte(h), 'o');
+    EXPECT_EQ(port->read_byte(h), 'k');
+    EXPECT_EQ(port->read_byte(h), std::nullopt);
+    port->close(h);
+}
+
+TEST_F(SerialPort, SetsTheLineTo9600RawWithoutFlowControl) {
+    const auto h = port->open(7);
+    ASSERT_TRUE(is_open_handle(h));
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.slave(), &t), 0);
+    EXPECT_EQ(cfgetispeed(&t), B9600);
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    port->close(h);
+}
+
+TEST_F(SerialPort, OpenDiscardsWhatWasQueuedBefore) {
+    pty.write("$#52.5,1,23.4,2,101325\r");
+    usleep(20000);
+    const auto h = port->open(7);
+    ASSERT_TRUE(is_open_handle(h));
+    EXPECT_EQ(port->read_byte(h), std::nullopt);
+    port->close(h);
+}
+
+TEST_F(SerialPort, APortIsHeldByOneOpenerAtATime) {
+    auto other = platform::make_posix_serial_port(paths);
+    const auto h = port->open(7);
+    ASSERT_TRUE(is_open_handle(h));
+    EXPECT_EQ(other->open(7), platform::no_handle); // another program's view
+    EXPECT_EQ(port->open(7), platform::no_handle);  // and a second open of our own
+    port->close(h);
+    const auto h2 = other->open(7);
+    EXPECT_TRUE(is_open_handle(h2));
+    other->close(h2);
+}
+
+TEST_F(SerialPort, HonoursTheLocksOfOtherSerialPrograms) {
+    {
+        const int fd = ::open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+        EXPECT_EQ(port->open(7), platform::no_handle) << "flock";
+        ::close(fd);
+    }
+    {
+        ASSERT_EQ(ioctl(pty.slave(), TIOCEXCL), 0);
+        EXPECT_EQ(port->open(7), platform::no_handle) << "TIOCEXCL";
+        ASSERT_EQ(ioctl(pty.slave(), TIOCNXCL), 0);
+    }
+    const std::string lock = paths.lock_dir + "/LCK.." + [&] {
+        std::string n = platform::device_name(pty.slave_path());
+        std::replace(n.begin(), n.end(), '/', '_');
+        return n;
+    }();
+    {
+        std::ofstream(lock) << "      " << getpid() << "\n"; // a live process holds it
+        EXPECT_EQ(port->open(7), platform::no_handle) << "UUCP lock";
+    }
+    {
+        const pid_t child = fork();
+        if (child == 0)
+            _exit(0);
+        waitpid(child, nullptr, 0);
+        std::ofstream(lock) << "      " << child << "\n"; // its owner is gone: stale
+        const auto h = port->open(7);
+        ASSERT_TRUE(is_open_handle(h)) << "stale UUCP lock";
+        EXPECT_EQ(std::stol(read_file(lock)), getpid());
+        port->close(h);
+        EXPECT_FALSE(std::ifstream(lock).good()) << "lock file removed at close";
+    }
+}
+
+TEST_F(SerialPort, ClosingGivesUpTheExclusiveMark) {
+    const auto h = port->open(7);
+    ASSERT_TRUE(is_open_handle(h));
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_NE(exclusive, 0);
+    port->close(h);
+    ASSERT_EQ(ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+}
+
+TEST_F(SerialPort, ASilentReadWaitsAboutTenMilliseconds) {
+    const auto h = port->open(7);
+    ASSERT_TRUE(is_open_handle(h));
+    const auto took = time_of([&] {
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(port->read_byte(h), std::nullopt);
+    });
+    EXPECT_GE(took, milliseconds(45));
+    EXPECT_LT(took, milliseconds(1000));
+    port->close(h);
+}
+
+TEST_F(SerialPort, AHungUpPortReadsNothingAndNeverSpins) {
+    const auto h = port->open(7);
+    ASSERT_TRUE(is_open_handle(h));
+    pty.hang_up();
+    const auto took = time_of([&] {
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(port->read_byte(h), std::nullopt);
+    });
+    EXPECT_GE(took, milliseconds(90)); // each read still takes its time-out
+    port->write_byte(h, 'D');          // fails quietly
+    port->close(h);
+}
+
+TEST_F(SerialPort, AWriteThatCannotGoOutGivesUp) {
+    const auto h = port->open(7);
+    ASSERT_TRUE(is_open_handle(h));
+    // Fill the line's output queue: the station never reads.
+    const int flags = fcntl(pty.slave(), F_GETFL);
+    fcntl(pty.slave(), F_SETFL, flags | O_NONBLOCK);
+    const std::string block(4096, 'x');
+    while (::write(pty.slave(), block.data(), block.size()) > 0) {
+    }
+    while (::write(pty.slave(), "x", 1) > 0) {
+    }
+    const auto took = time_of([&] { port->write_byte(h, 'D'); });
+    EXPECT_GE(took, milliseconds(100));
+    EXPECT_LT(took, milliseconds(2000));
+    port->close(h);
+}
+
+TEST_F(SerialPort, HandlesThatAreNotOpenAreMisses) {
+    for (platform::Handle h :
+         {platform::never_opened, platform::no_handle, platform::Handle{12345}}) {
+        EXPECT_EQ(port->read_byte(h), std::nullopt);
+        port->write_byte(h, 'D');
+        port->close(h);
+    }
+}
+
+TEST(PortDevice, NumbersMapToDevicesByTheUsersMapThenTheFixedRule) {
+    test_support::TempDir dir;
+    const auto paths = test_support::isolated_paths(dir);
+    test_support::link_port(paths.port_map, 1, "/dev/null");
+    test_support::link_port(paths.port_map, 500, "/nowhere/at/all");
+    test_support::link_port(paths.port_map, 1000, "/dev/null");
+    struct Case {
+        int port;
+        std::string want;
+    };
+    const Case cases[] = {
+        {1, paths.port_map + "/COM1"}, // the map wins over ttyS0
+        {2, paths.dev + "/ttyS1"},
+        {32, paths.dev + "/ttyS31"},
+        {33, paths.dev + "/ttyUSB0"},
+        {64, paths.dev + "/ttyUSB31"},
+        {65, paths.dev + "/ttyACM0"},
+        {96, paths.dev + "/ttyACM31"},
+        {97, ""},
+        {500, paths.port_map + "/COM500"}, // a dangling link still owns its number
+        {999, ""},
+        {1000, ""}, // never cut to another port's number
+        {0, ""},
+        {-1, ""},
+        {-32768, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::device_for_port(paths, c.port), c.want) << c.port;
+
+    auto port = platform::make_posix_serial_port(paths);
+    for (int n : {0, -1, 97, 500, 1000, 9999})
+        EXPECT_EQ(port->open(n), platform::no_handle) << n;
+}
+
+TEST(PortDevice, TheKernelConsoleIsNeverAFixedRulePort) {
+    test_support::TempDir dir;
+    const auto paths = test_support::isolated_paths(dir);
+    std::filesystem::create_directories(paths.sys_class_tty + "/ttyS0");
+    std::ofstream(paths.sys_class_tty + "/ttyS0/console") << "Y\n";
+    std::filesystem::create_directories(paths.sys_class_tty + "/console");
+    std::ofstream(paths.sys_class_tty + "/console/active") << "tty0 ttyUSB3\n";
+    EXPECT_EQ(platform::device_for_port(paths, 1), "");
+    EXPECT_EQ(platform::device_for_port(paths, 36), "");
+    EXPECT_EQ(platform::device_for_port(paths, 2), paths.dev + "/ttyS1");
+    test_support::link_port(paths.port_map, 1, "/dev/null"); // the user means it
+    EXPECT_EQ(platform::device_for_port(paths, 1), paths.port_map + "/COM1");
+}

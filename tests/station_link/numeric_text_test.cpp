@@ -1,1 +1,150 @@
+// The numeric text value rule, the 16-bit port number conversion, next_field and com_number.
+#include "weather.h"
+
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
+#include <string>
+
+using weather::com_number;
+using weather::next_field;
+using weather::numeric_value;
+using weather::to_port_number;
+
+TEST(NumericValue, ReadsTheLeadingNumberByTheOneRule) {
+    struct Case {
+        std::string text;
+        double want;
+    };
+    const Case cases[] = {
+        {"", 0},
+        {"-", 0},
+        {"abc", 0},
+        {"52.5", 52.5},
+        {"101325\r", 101325},
+        {"29.92*\r", 29.92},
+        {"  12", 12},
+        {"1 2", 12},      // blanks are skipped inside a number too
+        {"1\t2\n3", 123}, // so are tabs and line feeds
+        {"-12.5", -12.5},
+        {"+7", 7},
+        {"- 7", -7},
+        {".5", 0.5},
+        {"5.", 5},
+        {"1.2.3", 1.2}, // at most one decimal point
+        {"985,3", 985}, // the comma is not a decimal point
+        {"1E3", 1000},
+        {"1e3", 1000},
+        {"2D2", 200}, // D marks an exponent as well
+        {"1E-2", 0.01},
+        {"1E+2x", 100},
+        {"1E", 1}, // an exponent letter without digits adds nothing
+        {"1Ex", 1},
+        {"E5", 0},
+        {"--5", 0},
+        {"5-3", 5},
+        {"0x1F", 0},
+        {"1\r2", 1}, // a carriage return ends the number
+        {"00012.50", 12.5},
+        {"1E0000000000000000002", 100}, // leading zeros of a long exponent
+        {"1E-400", 0},
+        {"0.000", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(numeric_value(c.text), c.want) << '"' << c.text << '"';
+}
+
+TEST(NumericValue, NumbersBeyondADoubleAreInfiniteNotGarbage) {
+    EXPECT_EQ(numeric_value("1E400"), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(numeric_value("-1E999999999999999"), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(numeric_value(std::string(400, '9')), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(numeric_value("0." + std::string(400, '0') + "1"), 0.0);
+    EXPECT_DOUBLE_EQ(numeric_value("1E39"), 1e39); // fits a double, not a float
+}
+
+TEST(NumericValue, IgnoresBytesAbove127AndNul) {
+    EXPECT_EQ(numeric_value(std::string("\xBA"
+                                        "5")),
+              0);
+    EXPECT_EQ(numeric_value(std::string("7\0"
+                                        "8",
+                                        3)),
+              7);
+}
+
+TEST(PortNumber, RoundsHalvesToEvenAndRejectsWhatDoesNotFit) {
+    struct Case {
+        double value;
+        int want;
+    };
+    const Case cases[] = {
+        {2.5, 2},
+        {3.5, 4},
+        {-2.5, -2},
+        {2.4999, 2},
+        {2.5001, 3},
+        {0.5, 0},
+        {1.5, 2},
+        {32767, 32767},
+        {32767.4, 32767},
+        {32767.5, 0},
+        {32768, 0},
+        {-32768, -32768},
+        {-32768.5, -32768},
+        {-32769, 0},
+        {1e300, 0},
+        {std::numeric_limits<double>::infinity(), 0},
+        {std::numeric_limits<double>::quiet_NaN(), 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(to_port_number(c.value), c.want) << c.value;
+}
+
+TEST(ComNumber, TakesTheNumberAfterTheFirstThreeCharacters) {
+    struct Case {
+        std::string name;
+        int want;
+    };
+    const Case cases[] = {
+        {std::string("COM3\0", 5), 3},
+        {std::string("COM12\0", 6), 12},
+        {"COM12", 12}, // stored without its NUL
+        {"COM", 0},
+        {"", 0},
+        {"CO", 0},
+        {"CNCA0", 0}, // a letter where the number belongs
+        {"COM33 (ttyUSB0)", 33},
+        {"COM7 (pts/3)", 7},
+        {"COM999 (pts/10)", 999},
+        {"COM70000", 0}, // beyond 16 bits: no port
+        {"COM-32768", -32768},
+        {"COM2.5", 2},
+        {std::string("COM\0"
+                     "4",
+                     5),
+         4}, // NULs go wherever they stand
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(com_number(c.name), c.want) << '"' << c.name << '"';
+}
+
+TEST(NextField, SplitsAtTheFirstDelimiter) {
+    struct Case {
+        std::string text;
+        char delimiter;
+        std::string field;
+        std::string rest;
+    };
+    const Case cases[] = {
+        {"a,b,c", ',', "a", "b,c"}, {"abc", ',', "abc", ""}, // no delimiter: all of it, text left
+                                                             // empty
+        {"abc,", ',', "abc", ""},                            // delimiter last
+        {",abc", ',', "", "abc"},   {"", ',', "", ""},       {"x$#1,2", '#', "x$", "1,2"},
+        {"A,a", 'a', "A,", ""}, // case-sensitive
+    };
+    for (const auto& c : cases) {
+        std::string text = c.text;
+        EXPECT_EQ(next_field(text, c.delimiter), c.field) << c.text;
+        EXPECT_EQ(text, c.rest) << c.text;
+    }
+}

@@ -57,7 +57,9 @@ PtyPair::PtyPair() {
     tcsetattr(slave_, TCSANOW, &t);
 }
 
-PtyPair::~PtyPair() { hang_up(); }
+PtyPair::~PtyPair() {
+    hang_up();
+}
 
 void PtyPair::write(std::string_view bytes) {
     while (!bytes.empty()) {

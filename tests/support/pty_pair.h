@@ -40,6 +40,8 @@ public:
 
     int master() const { return master_; }
     const std::string& slave_path() const { return slave_path_; }
+    // The station's own descriptor of the program's end, to fill its queues from the outside.
+    int slave() const { return slave_; }
 
     // Sends bytes as the station.
     void write(std::string_view bytes);
