@@ -1,0 +1,180 @@
+// The station link over the real serial port and port list, against simulated stations that
+// run-under-wine has started and mapped to COM numbers:
+//   NIMBREL_COM_HASH     hash sentences at once: humidity 52.5, 23.4 C, 1013.25 mbar
+//   NIMBREL_COM_STAR     star sentences at once: 68 F, humidity 40, 1013.2 mbar; a number of
+//                        three digits, so that 1000 and up would land on it if cut
+//   NIMBREL_COM_LATE     hash sentences 50 ms after the poll
+//   NIMBREL_COM_MISSING  a number nothing is mapped to
+#include "pause.h"
+#include "weather.h"
+#include "win32_ports.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+using Clock = std::chrono::steady_clock;
+
+long long ms_since(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+std::int16_t station(const char* variable) {
+    const char* text = std::getenv(variable);
+    const int port = text ? std::atoi(text) : 0;
+    EXPECT_GT(port, 0) << variable << " is not set; run these tests through run-under-wine";
+    return static_cast<std::int16_t>(port);
+}
+
+class Win32Link : public ::testing::Test {
+protected:
+    const std::int16_t hash_port = station("NIMBREL_COM_HASH");
+    const std::int16_t star_port = station("NIMBREL_COM_STAR");
+    const std::int16_t late_port = station("NIMBREL_COM_LATE");
+    const std::int16_t missing_port = station("NIMBREL_COM_MISSING");
+
+    std::unique_ptr<platform::SerialPort> port = platform::make_serial_port();
+    std::unique_ptr<platform::PortLister> lister = platform::make_port_lister();
+    weather::Link link{*port, *lister};
+
+    // A poll whose reply the station sends at once. On a busy machine the reply may still
+    // start after the 10 ms read; it then waits in the input queue for the next read.
+    void poll_for_reading() {
+        link.poll_station();
+        if (link.state.pressure == 0)
+            link.read_station();
+    }
+};
+
+TEST_F(Win32Link, TheRegistryListsEveryMappedPortWithItsNul) {
+    std::vector<std::string> names;
+    link.list_com_ports(names);
+    for (const std::int16_t n : {hash_port, star_port, late_port}) {
+        const std::string name = "COM" + std::to_string(n) + '\0';
+        EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << n;
+        EXPECT_EQ(weather::com_number(name), n);
+    }
+    const std::string missing = "COM" + std::to_string(missing_port) + '\0';
+    EXPECT_EQ(std::count(names.begin(), names.end(), missing), 0);
+}
+
+TEST_F(Win32Link, OpenSetsTheLineAndTheTimeOuts) {
+    ASSERT_TRUE(link.open_port(hash_port));
+    const HANDLE h = reinterpret_cast<HANDLE>(link.state.com_handle);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(h, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_FALSE(dcb.fOutX);
+    EXPECT_FALSE(dcb.fInX);
+    EXPECT_FALSE(dcb.fOutxCtsFlow);
+    EXPECT_FALSE(dcb.fOutxDsrFlow);
+    EXPECT_NE(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+
+    COMMTIMEOUTS t{};
+    ASSERT_TRUE(GetCommTimeouts(h, &t));
+    EXPECT_EQ(t.ReadIntervalTimeout, 0u);
+    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, 10u);
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 10u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 100u);
+
+    link.close_port();
+    EXPECT_EQ(link.state.com_handle, platform::no_handle);
+    link.close_port(); // a second close does nothing
+    EXPECT_EQ(link.state.com_handle, platform::no_handle);
+}
+
+TEST_F(Win32Link, PollsDecodeHashSentences) {
+    ASSERT_TRUE(link.open_port(hash_port));
+    for (int poll = 0; poll < 3; ++poll) {
+        link.state.pressure = 0; // as the display tick leaves it
+        poll_for_reading();
+        EXPECT_FLOAT_EQ(link.state.humidity, 52.5f) << poll;
+        EXPECT_FLOAT_EQ(link.state.temperature, 23.4f) << poll;
+        EXPECT_FLOAT_EQ(link.state.pressure, 1013.25f) << poll;
+        EXPECT_EQ(link.state.link_kind, 2) << poll;
+        EXPECT_EQ(link.state.miss_count, -6) << poll;
+        EXPECT_EQ(link.state.rx_line, "") << poll;
+    }
+}
+
+TEST_F(Win32Link, PollsDecodeStarSentences) {
+    ASSERT_TRUE(link.open_port(star_port));
+    poll_for_reading();
+    EXPECT_NEAR(link.state.temperature, 20.0f, 1e-4);
+    EXPECT_FLOAT_EQ(link.state.humidity, 40.0f);
+    EXPECT_FLOAT_EQ(link.state.pressure, static_cast<float>(29.920 * 33.8638));
+    EXPECT_EQ(link.state.link_kind, 3);
+    EXPECT_EQ(link.state.miss_count, -6);
+}
+
+TEST_F(Win32Link, NumbersFromAThousandUpNeverOpenAShorterPort) {
+    ASSERT_GE(star_port, 100);
+    ASSERT_LE(star_port, 999);
+    for (const int extra : {0, 1, 9}) {
+        const auto n = static_cast<std::int16_t>(star_port * 10 + extra);
+        EXPECT_FALSE(link.open_port(n)) << n;
+        EXPECT_EQ(link.state.com_handle, platform::no_handle) << n;
+    }
+    EXPECT_TRUE(link.open_port(star_port));
+}
+
+TEST_F(Win32Link, AReplyThatStartsLateIsDecodedByTheNextRead) {
+    ASSERT_TRUE(link.open_port(late_port));
+    link.poll_station();
+    EXPECT_EQ(link.state.pressure, 0.0f);
+    EXPECT_EQ(link.state.miss_count, -5);
+    EXPECT_EQ(link.state.link_kind, 0);
+
+    platform::pause_ms(300); // the reply is in the input queue by now
+    link.read_station();
+    EXPECT_FLOAT_EQ(link.state.pressure, 1013.25f);
+    EXPECT_EQ(link.state.link_kind, 2);
+    EXPECT_EQ(link.state.miss_count, -6);
+}
+
+TEST_F(Win32Link, AReadOnASilentPortEndsAfterAboutTenMilliseconds) {
+    ASSERT_TRUE(link.open_port(late_port));
+    const auto start = Clock::now();
+    link.read_station(); // nothing polled, nothing sent
+    const long long took = ms_since(start);
+    EXPECT_EQ(link.state.miss_count, -5);
+    EXPECT_GE(took, 5);
+    EXPECT_LT(took, 1000);
+}
+
+TEST_F(Win32Link, ReopeningDiscardsAQueuedReply) {
+    ASSERT_TRUE(link.open_port(late_port));
+    link.send_byte(weather::poll_byte);
+    platform::pause_ms(300);
+    ASSERT_TRUE(link.open_port(late_port));
+    link.read_station();
+    EXPECT_EQ(link.state.pressure, 0.0f);
+    EXPECT_EQ(link.state.miss_count, -5);
+    EXPECT_EQ(link.state.rx_line, "");
+}
+
+TEST_F(Win32Link, AMissingPortFailsAtOnceAndEveryPollMisses) {
+    ASSERT_TRUE(link.open_port(hash_port));
+    const auto start = Clock::now();
+    EXPECT_FALSE(link.open_port(missing_port));
+    EXPECT_LT(ms_since(start), 2000);
+    EXPECT_EQ(link.state.com_port, missing_port);
+    EXPECT_EQ(link.state.com_handle, platform::no_handle);
+    link.poll_station();
+    link.poll_station();
+    EXPECT_EQ(link.state.miss_count, -4);
+    EXPECT_EQ(link.state.pressure, 0.0f);
+}
+
+} // namespace
