@@ -1,0 +1,12 @@
+// The yardstick for the start-up benchmark: the least a Qt Widgets program does to show a window.
+#include <QApplication>
+#include <QWidget>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("empty"));
+    window.resize(283, 153);
+    window.show();
+    return app.exec();
+}

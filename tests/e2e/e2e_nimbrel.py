@@ -1,0 +1,226 @@
+#!/usr/bin/env python3
+"""The real nimbrel under Xvfb against station-sim as COM1, checked from outside by its pixels,
+its window icon and the settings it leaves behind.
+
+The station answers the first two polls and then falls silent: the reading boxes must turn
+from black (live) to grey (idle), and the window icon from green to red once the sixth poll in
+a row has gone unanswered. Escape closes the window, which stores the port as "weather_com".
+Every process started here is ended on the way out, also when a check fails."""
+
+import argparse
+import ctypes
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+TWIP = 15  # twips per pixel
+GREEN_ICON, RED_ICON = 0xFF00FF00, 0xFFFF0000
+CLIENT_BACK = "F0F0FF"
+LIVE, IDLE = "000000", "808080"
+BOXES = {"txtHumidity": 120, "txtPressure": 525, "txtTemperature": 930}  # tops in twips
+
+_libc = ctypes.CDLL(None, use_errno=True)
+
+
+def die_with_parent():
+    # A child that outlives this script (killed by a test time-out) would hold the display.
+    _libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+class Failure(Exception):
+    pass
+
+
+class Run:
+    def __init__(self, args):
+        self.args = args
+        self.procs = []
+        self.tmp = tempfile.mkdtemp(prefix="nimbrel-e2e-")
+        self.env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.path("home"),
+            "XDG_CONFIG_HOME": self.path("config"),
+            "XDG_CACHE_HOME": self.path("cache"),
+            "XDG_RUNTIME_DIR": self.path("runtime"),
+            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + self.path("no-bus"),
+            "LANG": "C.UTF-8",
+        }
+        os.chmod(self.env["XDG_RUNTIME_DIR"], 0o700)
+        self.wid = None
+
+    def path(self, name):
+        p = os.path.join(self.tmp, name)
+        os.makedirs(p, exist_ok=True)
+        return p
+
+    def start(self, argv, **kw):
+        p = subprocess.Popen(argv, env=self.env, preexec_fn=die_with_parent, **kw)
+        self.procs.append(p)
+        return p
+
+    def x(self, *argv):
+        return subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=10)
+
+    def cleanup(self):
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(5)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    # --- the display and the two programs ---
+
+    def start_display(self):
+        read_end, write_end = os.pipe()
+        self.start(["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
+                    "-screen", "0", "640x480x24"], pass_fds=(write_end,),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            number = f.readline().strip()
+        if not number:
+            raise Failure("Xvfb did not start")
+        self.env["DISPLAY"] = ":" + number
+
+    def start_station(self):
+        sim = self.start([self.args.sim, "--port", "1", "--answer", "2", "--quiet"],
+                         stdout=subprocess.PIPE, text=True)
+        line = sim.stdout.readline()
+        if not line.startswith("station-sim: COM1 ->"):
+            raise Failure("station-sim did not start: %r" % line)
+
+    def start_program(self):
+        env = dict(self.env, QT_QPA_PLATFORM="xcb")
+        p = subprocess.Popen([self.args.nimbrel], env=env, preexec_fn=die_with_parent)
+        self.procs.append(p)
+        self.program = p
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline:
+            found = self.x("xdotool", "search", "--onlyvisible", "--name", "^Travenor Nimbrel$")
+            if found.stdout.split():
+                self.wid = found.stdout.split()[0]
+                return
+            if p.poll() is not None:
+                raise Failure("nimbrel ended at start with status %d" % p.returncode)
+            time.sleep(0.1)
+        raise Failure("no window \"Travenor Nimbrel\" appeared")
+
+    # --- what the window shows ---
+
+    def pixels(self, x, y, width, height):
+        """The colours of a rectangle of the window, as {(x, y): "RRGGBB"}."""
+        out = self.x("import", "-window", self.wid, "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+                     "-depth", "8", "txt:-").stdout
+        found = {(x + int(m.group(1)), y + int(m.group(2))): m.group(3).upper()
+                 for m in re.finditer(r"^(\d+),(\d+):.*?#([0-9A-Fa-f]{6})\b", out, re.M)}
+        if len(found) != width * height:
+            raise Failure("cannot read pixels at %d,%d: %r" % (x, y, out[:200]))
+        return found
+
+    def menu_height(self):
+        # The client area starts with its own background colour right below the menu bar.
+        column = self.pixels(3, 0, 1, 60)
+        for y in range(60):
+            if column[(3, y)] == CLIENT_BACK:
+                return y
+        raise Failure("no client area found below the menu bar: %s" % sorted(column.items()))
+
+    def box_colours(self, top):
+        # Inside each box, above the digits and right of them.
+        x = 1500 // TWIP
+        return [self.pixels(x, top + box_top // TWIP + 4, 1, 1)[(x, top + box_top // TWIP + 4)]
+                for box_top in BOXES.values()]
+
+    def icon(self):
+        out = self.x("xprop", "-id", self.wid, "-f", "_NET_WM_ICON", "32x", " $0 $1 $2\\n",
+                     "_NET_WM_ICON").stdout.split()
+        if len(out) < 4:
+            return None
+        return (int(out[1], 16), int(out[2], 16), int(out[3], 16))
+
+    def wait_for(self, what, check, seconds):
+        deadline = time.monotonic() + seconds
+        while True:
+            seen = check()
+            if seen is True:
+                return
+            if time.monotonic() > deadline:
+                raise Failure("%s: not seen within %d s (last: %s)" % (what, seconds, seen))
+            time.sleep(0.2)
+
+    def screenshot(self, name):
+        target = os.path.join(self.args.artefacts, name)
+        self.x("import", "-window", "root", "-crop", "400x300+0+0", target)
+        print("screenshot:", target)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--nimbrel", required=True)
+    ap.add_argument("--sim", required=True)
+    ap.add_argument("--artefacts", required=True)
+    run = Run(ap.parse_args())
+    try:
+        run.start_display()
+        run.start_station()
+        run.start_program()
+        top = run.menu_height()
+
+        def boxes_are(colour):
+            seen = run.box_colours(top)
+            return True if seen == [colour] * 3 else seen
+
+        run.wait_for("reading boxes live (black)", lambda: boxes_are(LIVE), 8)
+        icon = run.icon()
+        if icon != (16, 16, GREEN_ICON):
+            raise Failure("window icon while the station answers: %s" % (icon,))
+        run.screenshot("e2e_live.png")
+
+        run.wait_for("reading boxes idle (grey)", lambda: boxes_are(IDLE), 8)
+        if run.icon() != (16, 16, GREEN_ICON):
+            raise Failure("icon turned red before the station counted as lost")
+        started_idle = time.monotonic()
+        run.wait_for("red window icon", lambda: run.icon() == (16, 16, RED_ICON) or run.icon(),
+                     16)
+        # The first idle tick is the first miss; the sixth comes five ticks (10 s) later.
+        lost_after = time.monotonic() - started_idle
+        if lost_after < 7:
+            raise Failure("icon turned red %.1f s after the first missed poll" % lost_after)
+        run.screenshot("e2e_lost.png")
+
+        run.x("xdotool", "windowfocus", "--sync", run.wid)
+        run.x("xdotool", "key", "Escape")
+        try:
+            status = run.program.wait(5)
+        except subprocess.TimeoutExpired:
+            raise Failure("Escape did not close the window")
+        if status != 0:
+            raise Failure("nimbrel ended with status %d" % status)
+        conf = os.path.join(run.env["XDG_CONFIG_HOME"], "KORVANE_1", "KORVANE_1.conf")
+        text = open(conf).read() if os.path.exists(conf) else ""
+        if not re.search(r"^\[main\]$(?:\n[^\[].*)*\nweather_com=1$", text, re.M):
+            raise Failure("weather_com=1 not stored under [main]: %r" % text)
+        print("e2e: live, idle, lost and stored as expected")
+        return 0
+    except Failure as e:
+        print("e2e FAILED:", e, file=sys.stderr)
+        try:
+            run.screenshot("e2e_failure.png")
+        except Exception:
+            pass
+        return 1
+    finally:
+        run.cleanup()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
