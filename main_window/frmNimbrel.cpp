@@ -1,5 +1,6 @@
 #include "frmNimbrel.h"
 
+#include "air_data.h"
 #include "display_numbers.h"
 #include "numeric_text.h"
 #include "pictures.h"
@@ -299,6 +300,7 @@ void frmNimbrel::calc_jet() {
     const double humidity = box_value(txtHumidity);
     const double pressure = box_value(txtPressure);
     const double temperature = box_value(txtTemperature);
+    show_air_figures(humidity, pressure, temperature);
     const double correction =
         (humidity - 50) * -0.04 + (pressure - 1000) * 0.05 + (temperature - 20) * -0.25;
     if (!std::isfinite(correction))
@@ -307,6 +309,13 @@ void frmNimbrel::calc_jet() {
     if (!std::isfinite(jet))
         return;
     txtCorr->setText(QString::fromStdString(whole_number_text(round_half_even(jet))));
+}
+
+void frmNimbrel::show_air_figures(double humidity, double pressure, double temperature) {
+    const QString figures = QString::fromStdString(air_data::describe(
+        {temperature, pressure, humidity}, locale().decimalPoint().toStdString()));
+    for (auto* box : {txtHumidity, txtPressure, txtTemperature, txtCorr})
+        box->setToolTip(figures);
 }
 
 double frmNimbrel::box_value(const QLineEdit* box) const {

@@ -102,6 +102,9 @@ private:
     void show_link_picture(bool connected);
     void show_reading(QLineEdit* box, float value);
     double box_value(const QLineEdit* box) const;
+    // Air density, density altitude and dew point of the numbers the jet size is computed
+    // from, as the tooltip of the readings and of the calculated jet size.
+    void show_air_figures(double humidity, double pressure, double temperature);
 
     weather::Link& link_;
     platform::SettingsStore& store_;

@@ -186,3 +186,33 @@ TEST_F(WindowTest, JetCorrectionKeepsItsLastResultWhenTheSumOverflows) {
     window().txtTemperature->setText("-1.7e308"); // the correction fits, the jet does not
     EXPECT_EQ(window().txtCorr->text(), "150");
 }
+
+TEST_F(TickTest, TooltipsShowTheAirOfTheNumbersTheJetSizeComesFrom) {
+    const QString live = QString::fromUtf8(
+        "Air density 1.132 kg/m\u00b3 (95.7 % of the reference air) \u00b7 Density altitude 818 m "
+        "\u00b7 Dew point 20.2 \u00b0C \u00b7 Vapour pressure 23.7 mbar");
+    com1.write("$#65.04,1,27.35,2,98527\r"); // shown as 65.0, 985.3, 27.4
+    f().Timer1_Timer();
+    for (QLineEdit* box : {f().txtHumidity, f().txtPressure, f().txtTemperature, f().txtCorr})
+        EXPECT_EQ(box->toolTip(), live) << box->objectName().toStdString();
+
+    f().Timer1_Timer(); // idle: the pressure box reads 0.0
+    EXPECT_EQ(f().txtCorr->toolTip(), "No air data: these readings do not describe air.");
+
+    f().txtPressure->setText("985.3"); // typed numbers count as well
+    EXPECT_EQ(f().txtHumidity->toolTip(), live);
+    f().txtHumidity->setText("wet"); // no number: 0 %, dry air
+    EXPECT_TRUE(f().txtCorr->toolTip().startsWith("Air density 1.142 kg/m\u00b3"))
+        << f().txtCorr->toolTip().toStdString();
+    EXPECT_FALSE(f().txtCorr->toolTip().contains("Dew point"));
+}
+
+TEST_F(TickTest, TooltipsUseTheLocalesDecimalSeparator) {
+    f().setLocale(QLocale(QLocale::German, QLocale::Germany));
+    com1.write("$#65.04,1,27.35,2,98527\r");
+    f().Timer1_Timer();
+    EXPECT_EQ(f().txtCorr->toolTip(),
+              QString::fromUtf8("Air density 1,132 kg/m\u00b3 (95,7 % of the reference air) \u00b7 "
+                                "Density altitude 818 m \u00b7 Dew point 20,2 \u00b0C \u00b7 "
+                                "Vapour pressure 23,7 mbar"));
+}

@@ -492,3 +492,16 @@ TEST_F(StationSim, HelpListsEveryOption) {
 }
 
 } // namespace
+
+TEST_F(StationSim, EachPollLineShowsTheAirItDescribes) {
+    Sim sim(home, {"--humidity", "65", "--pressure", "985.3", "--temperature", "27.4"});
+    ASSERT_TRUE(sim.wait_started()) << sim.err();
+    ASSERT_TRUE(link.open_port(1));
+    link.poll_station();
+    const std::string want = "$#65.0,1,27.4,2,98530  [Air density 1.132 kg/m\u00b3 (95.7 % of the "
+                             "reference air) \u00b7 Density altitude 818 m";
+    for (const auto deadline = Clock::now() + std::chrono::seconds(2);
+         count_of(sim.out(), want) < 1 && Clock::now() < deadline;)
+        std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_EQ(count_of(sim.out(), want), 1) << sim.out();
+}

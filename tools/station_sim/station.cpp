@@ -1,5 +1,6 @@
 #include "station.h"
 
+#include "air_data.h"
 #include "posix_ports.h"
 
 #include <algorithm>
@@ -90,6 +91,7 @@ const char* format_name(Format f) {
 struct Reply {
     Clock::time_point due;
     std::string text;
+    std::string figures; // the air that the sentence describes, for the user to compare
 };
 
 } // namespace
@@ -212,7 +214,8 @@ int serve(const Options& o) {
                     say(time_stamp() + " " + r.text +
                         (n == static_cast<ssize_t>(bytes.size())
                              ? ""
-                             : " (not all sent: the port's input queue is full)"));
+                             : " (not all sent: the port's input queue is full)") +
+                        "  [" + r.figures + "]");
             }
             pending.pop_front();
         }
@@ -247,10 +250,13 @@ int serve(const Options& o) {
         for (ssize_t i = 0; i < n; ++i) {
             if (bytes[i] != poll_byte)
                 continue;
-            Reply r{now + milliseconds(o.delay_ms), {}};
+            Reply r{now + milliseconds(o.delay_ms), {}, {}};
             if (promised < answer_limit) {
                 ++promised;
-                r.text = sentence(o.format, drift ? drift->step() : o.reading);
+                const Reading reading = drift ? drift->step() : o.reading;
+                r.text = sentence(o.format, reading);
+                r.figures =
+                    air_data::describe({reading.temperature, reading.pressure, reading.humidity});
             }
             pending.push_back(std::move(r));
         }
