@@ -2,6 +2,7 @@
 
 #include "air_data.h"
 #include "display_numbers.h"
+#include "frmAutoWeather.h"
 #include "numeric_text.h"
 #include "pictures.h"
 #include "settings_store.h"
@@ -187,9 +188,18 @@ frmNimbrel::frmNimbrel(weather::Link& link, platform::SettingsStore& store, QWid
     // The client area is as wide and high as laid out; only fit_height changes the height.
     setFixedSize(px(client_width), menuBar()->sizeHint().height() + px(client_height));
 
+    // Precise: the detection dialog's verdict tick must come before this timer's next tick,
+    // which clears the pressure; a coarse timer may fire some tens of milliseconds early.
+    Timer1.setTimerType(Qt::PreciseTimer);
     Timer1.setInterval(2000);
     connect(&Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     Timer1.start();
+
+    // A new dialog at every opening, gone when it closes.
+    open_detection = [this] {
+        port_detection::frmAutoWeather dialog(link_, *this, this);
+        dialog.exec();
+    };
 }
 
 frmNimbrel::~frmNimbrel() = default;
@@ -254,6 +264,14 @@ void frmNimbrel::mnShowJet_Click() {
     mnShowJet->setChecked(!mnShowJet->isChecked());
     store_.save(settings_app, settings_section, "show_jet", mnShowJet->isChecked() ? "1" : "0");
     fit_height();
+}
+
+void frmNimbrel::stop_timer() {
+    Timer1.stop();
+}
+
+void frmNimbrel::start_timer() {
+    Timer1.start(); // restarts the countdown: the next tick comes a full interval later
 }
 
 void frmNimbrel::mnAuto_Click() {

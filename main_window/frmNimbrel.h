@@ -2,6 +2,8 @@
 // two settings kept between runs.
 #pragma once
 
+#include "detection_host.h"
+
 #include <QLabel>
 #include <QMainWindow>
 #include <QTimer>
@@ -45,7 +47,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
-class frmNimbrel : public QMainWindow {
+class frmNimbrel : public QMainWindow, public port_detection::DetectionHost {
 public:
     // The window works on `link` and `store` for its whole life; both must outlive it.
     frmNimbrel(weather::Link& link, platform::SettingsStore& store, QWidget* parent = nullptr);
@@ -53,12 +55,15 @@ public:
 
     // --- What the port detection dialog uses as well ---
     // Rebuilds the port items of the Options menu from a fresh port list.
-    void carga_coms();
+    void carga_coms() override;
     // Opens `port` (0: none), polls it once and ticks its menu items; true when it opened.
-    bool Abrir_puerto(std::int16_t port);
+    bool Abrir_puerto(std::int16_t port) override;
+    // The detection dialog stops the display tick while it probes a port.
+    void stop_timer() override;
+    void start_timer() override;
     // The display tick, every 2000 ms from the moment the window exists.
     QTimer Timer1;
-    // Opens the port detection dialog; until there is one, the hook does nothing.
+    // Shows the port detection dialog modally; tests replace it to see that it is asked for.
     std::function<void()> open_detection;
 
     // --- Handlers and procedures, public so that tests can drive them without waiting ---

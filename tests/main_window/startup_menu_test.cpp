@@ -148,8 +148,28 @@ TEST_F(WindowTest, AutoAndBothPicturesAskForTheDetectionDialog) {
     window().imgConectado_Click();
     QTest::mouseClick(window().imgDesconectado, Qt::LeftButton);
     EXPECT_EQ(asked, 3);
-    window().open_detection = nullptr;
-    window().mnAuto_Click(); // no dialog yet: nothing happens
+}
+
+TEST_F(WindowTest, AutoShowsTheDetectionDialogModallyAndRestartsTheTick) {
+    station(3);
+    window().Form_Load();
+    window().Timer1.start();
+    QString title;
+    // The dialog runs its first probe before it shows; close it once it is up.
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            title = dialog->windowTitle();
+            dialog->close();
+        }
+    });
+    watcher.start(50);
+    window().mnAuto_Click();
+    watcher.stop();
+    EXPECT_EQ(title, "Automatic COM Port Detection");
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(link.state.com_port, 3); // it was probing COM3 when it closed
+    EXPECT_TRUE(window().Timer1.isActive());
 }
 
 TEST_F(WindowTest, EscapeFromEachBoxClosesTheWindowAndStoresThePort) {

@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""Port detection in the real nimbrel under Xvfb: COM1 holds a silent station and COM2 one that
+answers. "Auto", chosen through the Options menu, must find COM2, hand it to the main window and
+close by itself; Escape then closes the main window, which stores "weather_com" as 2."""
+
+import os
+import re
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_nimbrel import Failure, Run  # noqa: E402
+
+DIALOG = "^Automatic COM Port Detection$"
+
+
+def start_stations(run):
+    for port, extra in (("1", ["--silent"]), ("2", [])):
+        sim = run.start([run.args.sim, "--port", port, "--quiet"] + extra,
+                        stdout=subprocess.PIPE, text=True)
+        line = sim.stdout.readline()
+        if not line.startswith("station-sim: COM%s ->" % port):
+            raise Failure("station-sim for COM%s did not start: %r" % (port, line))
+
+
+def dialog_ids(run):
+    return run.x("xdotool", "search", "--onlyvisible", "--name", DIALOG).stdout.split()
+
+
+def main():
+    import argparse
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--nimbrel", required=True)
+    ap.add_argument("--sim", required=True)
+    ap.add_argument("--artefacts", required=True)
+    run = Run(ap.parse_args())
+    try:
+        run.start_display()
+        start_stations(run)
+        run.start_program()
+
+        # Options, then the fourth item below it: none, COM1, COM2, Auto (the separator is
+        # skipped by the keyboard).
+        run.x("xdotool", "windowfocus", "--sync", run.wid)
+        run.x("xdotool", "mousemove", "--window", run.wid, "25", "8", "click", "1")
+        time.sleep(0.5)
+        run.x("xdotool", "key", "Down", "Down", "Down", "Down", "Return")
+
+        run.wait_for("the detection dialog", lambda: bool(dialog_ids(run)) or "none", 10)
+        time.sleep(0.5)
+        target = os.path.join(run.args.artefacts, "e2e_detection_scan.png")
+        run.x("import", "-window", "root", target)
+        print("screenshot:", target)
+        run.wait_for("the dialog closing by itself", lambda: not dialog_ids(run) or "open", 20)
+
+        run.x("xdotool", "windowfocus", "--sync", run.wid)
+        run.x("xdotool", "key", "Escape")
+        try:
+            status = run.program.wait(5)
+        except subprocess.TimeoutExpired:
+            raise Failure("Escape did not close the main window")
+        if status != 0:
+            raise Failure("nimbrel ended with status %d" % status)
+        conf = os.path.join(run.env["XDG_CONFIG_HOME"], "KORVANE_1", "KORVANE_1.conf")
+        text = open(conf).read() if os.path.exists(conf) else ""
+        if not re.search(r"^\[main\]$(?:\n[^\[].*)*\nweather_com=2$", text, re.M):
+            raise Failure("weather_com=2 not stored under [main]: %r" % text)
+        print("e2e: detection found COM2 and the main window stored it")
+        return 0
+    except Failure as e:
+        print("e2e FAILED:", e, file=sys.stderr)
+        try:
+            run.screenshot("e2e_detection_failure.png")
+        except Exception:
+            pass
+        return 1
+    finally:
+        run.cleanup()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
