@@ -110,6 +110,10 @@ void configure(int fd) {
     ::tcflush(fd, TCIOFLUSH);
 }
 
+// A port whose device has gone (a USB adapter pulled out) is closed at once, so that the
+// system can give the adapter its old name when it comes back, and is looked for again at most
+// once a second under the same handle. Until it is back, every read is a miss, as on any port
+// that gives no bytes.
 class PosixSerialPort : public SerialPort {
 public:
     explicit PosixSerialPort(PosixPaths paths) : paths_(std::move(paths)) {}
@@ -120,60 +124,37 @@ public:
     }
 
     Handle open(int port) override {
-        const std::string path = device_for_port(paths_, port);
-        if (path.empty())
-            return no_handle;
-        int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return no_handle;
-        if (fd == 0) { // 0 means "never opened" to the link
-            const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-            ::close(fd);
-            if (moved < 0)
-                return no_handle;
-            fd = moved;
-        }
         OpenPort p;
-        p.fd = fd;
-        int exclusive = 0;
-        const bool held = (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
-                          (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) ||
-                          !take_uucp_lock(paths_.lock_dir, device_name(path), p.lock_file);
-        if (held) {
-            ::close(fd);
+        p.port = port;
+        if (!attach(p))
             return no_handle;
-        }
-        p.set_exclusive = ::ioctl(fd, TIOCEXCL) == 0;
-        configure(fd);
-        open_[fd] = p;
-        return fd;
+        // Handles are our own numbers, not descriptors: the descriptor changes when the device
+        // comes back, the handle the link holds does not.
+        const Handle h = next_handle_++;
+        open_[h] = p;
+        return h;
     }
 
     void close(Handle h) override {
         const auto it = open_.find(h);
         if (it == open_.end())
             return;
-        const OpenPort p = it->second;
+        detach(it->second);
         open_.erase(it);
-        if (p.set_exclusive)
-            ::ioctl(p.fd, TIOCNXCL);
-        if (!p.lock_file.empty())
-            ::unlink(p.lock_file.c_str());
-        ::close(p.fd);
     }
 
     void write_byte(Handle h, std::uint8_t value) override {
-        const auto it = open_.find(h);
-        if (it == open_.end())
+        OpenPort* p = find_present(h);
+        if (!p)
             return;
-        const int fd = it->second.fd;
+        const int fd = p->fd;
         const auto deadline = Clock::now() + write_timeout;
         for (;;) {
             const ssize_t n = ::write(fd, &value, 1);
             if (n == 1)
                 return;
             if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return;
+                return; // a device that has gone shows it to the read that follows
             const short ev = wait_for(fd, POLLOUT, deadline);
             if (!(ev & POLLOUT))
                 return;
@@ -181,25 +162,29 @@ public:
     }
 
     std::optional<std::uint8_t> read_byte(Handle h) override {
-        const auto it = open_.find(h);
-        if (it == open_.end())
-            return std::nullopt;
-        const int fd = it->second.fd;
         const auto deadline = Clock::now() + read_timeout;
+        OpenPort* p = find_present(h);
+        if (!p) {
+            if (open_.count(h))
+                std::this_thread::sleep_until(deadline); // away: a miss that takes its time
+            return std::nullopt;
+        }
         for (;;) {
-            const short ev = wait_for(fd, POLLIN, deadline);
+            const short ev = wait_for(p->fd, POLLIN, deadline);
             if (ev == 0)
                 return std::nullopt;
             if (ev & POLLIN) {
                 std::uint8_t b = 0;
-                const ssize_t n = ::read(fd, &b, 1);
+                const ssize_t n = ::read(p->fd, &b, 1);
                 if (n == 1)
                     return b;
                 if (n < 0 && (errno == EAGAIN || errno == EINTR))
                     continue;
             }
-            // Hung up, end of file or a read error: the device has gone. Still take the whole
-            // read time-out, so that a caller polling a dead port never spins.
+            // Hung up, end of file or a read error: the device has gone. Let go of it now and
+            // still take the whole read time-out, so that a caller polling it never spins.
+            detach(*p);
+            p->next_try = Clock::now() + retry_interval;
             std::this_thread::sleep_until(deadline);
             return std::nullopt;
         }
@@ -207,12 +192,75 @@ public:
 
 private:
     struct OpenPort {
-        int fd = -1;
+        int port = 0; // the number it was opened by: the device is looked up again by it
+        int fd = -1;  // -1 while the device is away
         bool set_exclusive = false;
         std::string lock_file;
+        Clock::time_point next_try; // while away: the earliest time to look for it again
     };
+
+    static constexpr auto retry_interval = std::chrono::seconds(1);
+
+    // Opens the device of p.port exclusively and sets the line up. False when it does not
+    // exist, cannot be opened, or another program holds it.
+    bool attach(OpenPort& p) {
+        const std::string path = device_for_port(paths_, p.port);
+        if (path.empty())
+            return false;
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        int exclusive = 0;
+        std::string lock_file;
+        const bool held = (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
+                          (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) ||
+                          !take_uucp_lock(paths_.lock_dir, device_name(path), lock_file);
+        if (held) {
+            ::close(fd);
+            return false;
+        }
+        p.fd = fd;
+        p.lock_file = lock_file;
+        p.set_exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+        configure(fd);
+        return true;
+    }
+
+    // Gives the device back: the exclusive mark, the lock file and the descriptor.
+    void detach(OpenPort& p) {
+        if (p.fd < 0)
+            return;
+        if (p.set_exclusive)
+            ::ioctl(p.fd, TIOCNXCL);
+        if (!p.lock_file.empty())
+            ::unlink(p.lock_file.c_str());
+        ::close(p.fd);
+        p.fd = -1;
+        p.set_exclusive = false;
+        p.lock_file.clear();
+    }
+
+    // The open port of `h` with its device present, looking for a device that has gone when
+    // its time has come; null when there is no such port or its device is still away.
+    OpenPort* find_present(Handle h) {
+        const auto it = open_.find(h);
+        if (it == open_.end())
+            return nullptr;
+        OpenPort& p = it->second;
+        if (p.fd < 0) {
+            const auto now = Clock::now();
+            if (now < p.next_try)
+                return nullptr;
+            p.next_try = now + retry_interval;
+            if (!attach(p))
+                return nullptr;
+        }
+        return &p;
+    }
+
     PosixPaths paths_;
     std::map<Handle, OpenPort> open_;
+    Handle next_handle_ = 1;
 };
 
 } // namespace

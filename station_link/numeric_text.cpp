@@ -28,6 +28,7 @@ double numeric_value(std::string_view text) {
     bool in_exponent = false;
     bool exponent_sign_allowed = false;
     long long significant_digits_before_point = 0; // for the size of out-of-range numbers
+    long long zeros_after_point = 0;               // before the first other digit: 0.001
     bool leading_zero = true;
     bool exponent_digits = false;
 
@@ -58,12 +59,12 @@ double numeric_value(std::string_view text) {
         seen_sign = true; // a sign may only stand first
         if (is_digit(c)) {
             mantissa += c;
-            if (!seen_point) {
-                if (c != '0')
-                    leading_zero = false;
-                if (!leading_zero)
-                    ++significant_digits_before_point;
-            }
+            if (c != '0')
+                leading_zero = false;
+            if (!seen_point && !leading_zero)
+                ++significant_digits_before_point;
+            else if (seen_point && leading_zero)
+                ++zeros_after_point;
             continue;
         }
         if (c == '.' && !seen_point) {
@@ -101,7 +102,7 @@ double numeric_value(std::string_view text) {
             if (e != std::errc())
                 exp10 = 0;
         }
-        value = (exp10 + significant_digits_before_point > 0)
+        value = (exp10 + significant_digits_before_point - zeros_after_point > 0)
                     ? std::numeric_limits<double>::infinity()
                     : 0.0;
     } else if (ec != std::errc()) {
