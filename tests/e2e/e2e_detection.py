@@ -4,7 +4,6 @@ answers. "Auto", chosen through the Options menu, must find COM2, hand it to the
 close by itself; Escape then closes the main window, which stores "weather_com" as 2."""
 
 import os
-import re
 import subprocess
 import sys
 import time
@@ -54,18 +53,7 @@ def main():
         print("screenshot:", target)
         run.wait_for("the dialog closing by itself", lambda: not dialog_ids(run) or "open", 20)
 
-        run.x("xdotool", "windowfocus", "--sync", run.wid)
-        run.x("xdotool", "key", "Escape")
-        try:
-            status = run.program.wait(5)
-        except subprocess.TimeoutExpired:
-            raise Failure("Escape did not close the main window")
-        if status != 0:
-            raise Failure("nimbrel ended with status %d" % status)
-        conf = os.path.join(run.env["XDG_CONFIG_HOME"], "KORVANE_1", "KORVANE_1.conf")
-        text = open(conf).read() if os.path.exists(conf) else ""
-        if not re.search(r"^\[main\]$(?:\n[^\[].*)*\nweather_com=2$", text, re.M):
-            raise Failure("weather_com=2 not stored under [main]: %r" % text)
+        run.close_and_check_stored(2)
         print("e2e: detection found COM2 and the main window stored it")
         return 0
     except Failure as e:

@@ -157,6 +157,21 @@ class Run:
                 raise Failure("%s: not seen within %d s (last: %s)" % (what, seconds, seen))
             time.sleep(0.2)
 
+    def close_and_check_stored(self, port):
+        """Escape closes the window, which must store `port` as "weather_com" under [main]."""
+        self.x("xdotool", "windowfocus", "--sync", self.wid)
+        self.x("xdotool", "key", "Escape")
+        try:
+            status = self.program.wait(5)
+        except subprocess.TimeoutExpired:
+            raise Failure("Escape did not close the window")
+        if status != 0:
+            raise Failure("nimbrel ended with status %d" % status)
+        conf = os.path.join(self.env["XDG_CONFIG_HOME"], "KORVANE_1", "KORVANE_1.conf")
+        text = open(conf).read() if os.path.exists(conf) else ""
+        if not re.search(r"^\[main\]$(?:\n[^\[].*)*\nweather_com=%d$" % port, text, re.M):
+            raise Failure("weather_com=%d not stored under [main]: %r" % (port, text))
+
     def screenshot(self, name):
         target = os.path.join(self.args.artefacts, name)
         self.x("import", "-window", "root", "-crop", "400x300+0+0", target)
@@ -197,18 +212,7 @@ def main():
             raise Failure("icon turned red %.1f s after the first missed poll" % lost_after)
         run.screenshot("e2e_lost.png")
 
-        run.x("xdotool", "windowfocus", "--sync", run.wid)
-        run.x("xdotool", "key", "Escape")
-        try:
-            status = run.program.wait(5)
-        except subprocess.TimeoutExpired:
-            raise Failure("Escape did not close the window")
-        if status != 0:
-            raise Failure("nimbrel ended with status %d" % status)
-        conf = os.path.join(run.env["XDG_CONFIG_HOME"], "KORVANE_1", "KORVANE_1.conf")
-        text = open(conf).read() if os.path.exists(conf) else ""
-        if not re.search(r"^\[main\]$(?:\n[^\[].*)*\nweather_com=1$", text, re.M):
-            raise Failure("weather_com=1 not stored under [main]: %r" % text)
+        run.close_and_check_stored(1)
         print("e2e: live, idle, lost and stored as expected")
         return 0
     except Failure as e:

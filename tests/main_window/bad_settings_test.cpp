@@ -1,43 +1,15 @@
 // A damaged settings file: the window starts with the default or the fallback of each value it
 // cannot use, never writes at start-up, and when it stores its own two values every other byte
 // of the file stays as it was.
+#include "file_access.h"
 #include "window_fixture.h"
 
 #include <filesystem>
 #include <fstream>
-#include <linux/capability.h>
-#include <sstream>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string bytes_of(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Root may write whatever the file modes say; for a file the user may not write, this thread
-// gives up that right for a while.
-class AsAPlainUser {
-public:
-    AsAPlainUser() {
-        syscall(SYS_capget, &header_, saved_);
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &=
-            ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
-        syscall(SYS_capset, &header_, reduced);
-    }
-    ~AsAPlainUser() { syscall(SYS_capset, &header_, saved_); }
-
-private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2]{};
-};
 
 using namespace std::string_literals;
 
@@ -92,11 +64,11 @@ TEST_F(WindowTest, ADamagedSettingsFileStartsWithDefaultsAndFallbacksAndLosesNot
         EXPECT_EQ(link.state.com_port, c.port);
         EXPECT_EQ(window().mncom[0]->isChecked(), c.port == 0) << "\"none\" ticked";
         EXPECT_EQ(window().mnShowJet->isChecked(), c.jet);
-        EXPECT_EQ(bytes_of(settings_file), c.file) << "written at start-up";
+        EXPECT_EQ(test_support::file_bytes(settings_file), c.file) << "written at start-up";
 
         window().mnShowJet_Click();
         window().close();
-        EXPECT_EQ(bytes_of(settings_file), c.afterward);
+        EXPECT_EQ(test_support::file_bytes(settings_file), c.afterward);
     }
 }
 
@@ -110,7 +82,7 @@ TEST_F(WindowTest, ASettingsFileThatCannotBeWrittenIsReadAndLeftAsItWas) {
     fs::permissions(settings_file, fs::perms::owner_read);
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
     {
-        AsAPlainUser user;
+        test_support::WithoutFileOverride user;
         window().Form_Load();
         EXPECT_EQ(link.state.com_port, 4);
         EXPECT_TRUE(window().mnShowJet->isChecked());
@@ -122,7 +94,7 @@ TEST_F(WindowTest, ASettingsFileThatCannotBeWrittenIsReadAndLeftAsItWas) {
         EXPECT_FALSE(window().mnShowJet->isChecked()); // the window went on regardless
     }
     fs::permissions(folder, fs::perms::owner_all);
-    EXPECT_EQ(bytes_of(settings_file), text);
+    EXPECT_EQ(test_support::file_bytes(settings_file), text);
 }
 
 TEST_F(WindowTest, ASettingsFileThatCannotBeReadGivesDefaultsAndIsNotReplaced) {
@@ -131,7 +103,7 @@ TEST_F(WindowTest, ASettingsFileThatCannotBeReadGivesDefaultsAndIsNotReplaced) {
     store = platform::make_file_settings_store(settings_file);
     fs::permissions(settings_file, fs::perms::none);
     {
-        AsAPlainUser user;
+        test_support::WithoutFileOverride user;
         window().Form_Load();
         EXPECT_EQ(link.state.com_port, 1);
         EXPECT_FALSE(window().mnShowJet->isChecked());
@@ -142,5 +114,5 @@ TEST_F(WindowTest, ASettingsFileThatCannotBeReadGivesDefaultsAndIsNotReplaced) {
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     }
     fs::permissions(settings_file, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(bytes_of(settings_file), text);
+    EXPECT_EQ(test_support::file_bytes(settings_file), text);
 }

@@ -1,44 +1,12 @@
 // The settings store: where it keeps the values, and what happens when it cannot write.
+#include "file_access.h"
 #include "settings_store.h"
 #include "window_fixture.h"
 
 #include <filesystem>
 #include <fstream>
-#include <linux/capability.h>
-#include <sstream>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string file_text(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Root reads and writes whatever the file modes say; tests that need a file it cannot write
-// drop that right from this thread for a while.
-class WithoutFileOverride {
-public:
-    WithoutFileOverride() {
-        syscall(SYS_capget, &header_, saved_);
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &=
-            ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
-        syscall(SYS_capset, &header_, reduced);
-    }
-    ~WithoutFileOverride() { syscall(SYS_capset, &header_, saved_); }
-
-private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved_[2]{};
-};
-
-} // namespace
 
 TEST(SettingsStore, KeepsTheUsersSettingsInTheProgramsConfigFolder) {
     const std::string file = std::string(getenv("XDG_CONFIG_HOME")) + "/KORVANE_1/KORVANE_1.conf";
@@ -47,7 +15,7 @@ TEST(SettingsStore, KeepsTheUsersSettingsInTheProgramsConfigFolder) {
     EXPECT_EQ(store->get("KORVANE_1", "main", "weather_com", "1"), "1");
     store->save("KORVANE_1", "main", "weather_com", "3");
     store->save("KORVANE_1", "main", "show_jet", "1");
-    EXPECT_EQ(file_text(file), "[main]\nshow_jet=1\nweather_com=3\n");
+    EXPECT_EQ(test_support::file_bytes(file), "[main]\nshow_jet=1\nweather_com=3\n");
     EXPECT_EQ(platform::make_settings_store()->get("KORVANE_1", "main", "weather_com", "1"), "3");
     fs::remove(file);
 }
@@ -73,7 +41,7 @@ TEST_F(WindowTest, StoreThatCannotBeWrittenWarnsOnceAndKeepsWhatItHeld) {
     fs::permissions(settings_file, fs::perms::owner_read);
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
     {
-        WithoutFileOverride as_a_plain_user;
+        test_support::WithoutFileOverride as_a_plain_user;
         window().Form_Load();
         EXPECT_EQ(link.state.com_port, 5);
         testing::internal::CaptureStderr();
@@ -86,5 +54,5 @@ TEST_F(WindowTest, StoreThatCannotBeWrittenWarnsOnceAndKeepsWhatItHeld) {
         EXPECT_FALSE(window().mnShowJet->isChecked()); // the window went on regardless
     }
     fs::permissions(folder, fs::perms::owner_all);
-    EXPECT_EQ(file_text(settings_file), "[main]\nweather_com=5\n");
+    EXPECT_EQ(test_support::file_bytes(settings_file), "[main]\nweather_com=5\n");
 }

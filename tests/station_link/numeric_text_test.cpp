@@ -136,10 +136,13 @@ TEST(NextField, SplitsAtTheFirstDelimiter) {
         std::string rest;
     };
     const Case cases[] = {
-        {"a,b,c", ',', "a", "b,c"}, {"abc", ',', "abc", ""}, // no delimiter: all of it, text left
-                                                             // empty
-        {"abc,", ',', "abc", ""},                            // delimiter last
-        {",abc", ',', "", "abc"},   {"", ',', "", ""},       {"x$#1,2", '#', "x$", "1,2"},
+        {"a,b,c", ',', "a", "b,c"},
+        {"abc", ',', "abc", ""},  // no delimiter: all of it, text left
+                                  // empty
+        {"abc,", ',', "abc", ""}, // delimiter last
+        {",abc", ',', "", "abc"},
+        {"", ',', "", ""},
+        {"x$#1,2", '#', "x$", "1,2"},
         {"A,a", 'a', "A,", ""}, // case-sensitive
     };
     for (const auto& c : cases) {
