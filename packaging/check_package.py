@@ -157,14 +157,7 @@ def smoke_test(args, program, desktop_id):
             raise Failure("the window's class is not the menu entry's name %r: %s"
                           % (desktop_id, wm_class.strip()))
         session.screenshot("package_smoke.png")
-        session.x("xdotool", "windowfocus", "--sync", session.wid)
-        session.x("xdotool", "key", "Escape")
-        try:
-            status = session.program.wait(5)
-        except subprocess.TimeoutExpired:
-            raise Failure("Escape did not close the window")
-        if status != 0:
-            raise Failure("the unpacked nimbrel ended with status %d" % status)
+        session.close_with_escape()
     except e2e.Failure as e:
         raise Failure(str(e))
     finally:

@@ -9,7 +9,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_nimbrel import Failure, Run  # noqa: E402
+from e2e_nimbrel import Failure, run_scenario  # noqa: E402
 
 DIALOG = "^Automatic COM Port Detection$"
 
@@ -27,45 +27,28 @@ def dialog_ids(run):
     return run.x("xdotool", "search", "--onlyvisible", "--name", DIALOG).stdout.split()
 
 
-def main():
-    import argparse
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--nimbrel", required=True)
-    ap.add_argument("--sim", required=True)
-    ap.add_argument("--artefacts", required=True)
-    run = Run(ap.parse_args())
-    try:
-        run.start_display()
-        start_stations(run)
-        run.start_program()
+def detect_com2(run):
+    run.start_display()
+    start_stations(run)
+    run.start_program()
 
-        # Options, then the fourth item below it: none, COM1, COM2, Auto (the separator is
-        # skipped by the keyboard).
-        run.x("xdotool", "windowfocus", "--sync", run.wid)
-        run.x("xdotool", "mousemove", "--window", run.wid, "25", "8", "click", "1")
-        time.sleep(0.5)
-        run.x("xdotool", "key", "Down", "Down", "Down", "Down", "Return")
+    # Options, then the fourth item below it: none, COM1, COM2, Auto (the separator is
+    # skipped by the keyboard).
+    run.x("xdotool", "windowfocus", "--sync", run.wid)
+    run.x("xdotool", "mousemove", "--window", run.wid, "25", "8", "click", "1")
+    time.sleep(0.5)
+    run.x("xdotool", "key", "Down", "Down", "Down", "Down", "Return")
 
-        run.wait_for("the detection dialog", lambda: bool(dialog_ids(run)) or "none", 10)
-        time.sleep(0.5)
-        target = os.path.join(run.args.artefacts, "e2e_detection_scan.png")
-        run.x("import", "-window", "root", target)
-        print("screenshot:", target)
-        run.wait_for("the dialog closing by itself", lambda: not dialog_ids(run) or "open", 20)
+    run.wait_for("the detection dialog", lambda: bool(dialog_ids(run)) or "none", 10)
+    time.sleep(0.5)
+    target = os.path.join(run.args.artefacts, "e2e_detection_scan.png")
+    run.x("import", "-window", "root", target)
+    print("screenshot:", target)
+    run.wait_for("the dialog closing by itself", lambda: not dialog_ids(run) or "open", 20)
 
-        run.close_and_check_stored(2)
-        print("e2e: detection found COM2 and the main window stored it")
-        return 0
-    except Failure as e:
-        print("e2e FAILED:", e, file=sys.stderr)
-        try:
-            run.screenshot("e2e_detection_failure.png")
-        except Exception:
-            pass
-        return 1
-    finally:
-        run.cleanup()
+    run.close_and_check_stored(2)
+    print("e2e: detection found COM2 and the main window stored it")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_scenario(detect_com2, "e2e_detection_failure.png"))

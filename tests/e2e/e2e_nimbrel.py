@@ -157,8 +157,8 @@ class Run:
                 raise Failure("%s: not seen within %d s (last: %s)" % (what, seconds, seen))
             time.sleep(0.2)
 
-    def close_and_check_stored(self, port):
-        """Escape closes the window, which must store `port` as "weather_com" under [main]."""
+    def close_with_escape(self):
+        """Escape must close the window and end the program with status 0."""
         self.x("xdotool", "windowfocus", "--sync", self.wid)
         self.x("xdotool", "key", "Escape")
         try:
@@ -167,6 +167,10 @@ class Run:
             raise Failure("Escape did not close the window")
         if status != 0:
             raise Failure("nimbrel ended with status %d" % status)
+
+    def close_and_check_stored(self, port):
+        """Escape closes the window, which must store `port` as "weather_com" under [main]."""
+        self.close_with_escape()
         conf = os.path.join(self.env["XDG_CONFIG_HOME"], "KORVANE_1", "KORVANE_1.conf")
         text = open(conf).read() if os.path.exists(conf) else ""
         if not re.search(r"^\[main\]$(?:\n[^\[].*)*\nweather_com=%d$" % port, text, re.M):
@@ -178,47 +182,21 @@ class Run:
         print("screenshot:", target)
 
 
-def main():
+def run_scenario(scenario, failure_shot):
+    """Runs `scenario(run)` on a fresh Run from the command line; a screenshot on failure, and
+    every process ended and every file removed on the way out. Returns the exit status."""
     ap = argparse.ArgumentParser()
     ap.add_argument("--nimbrel", required=True)
     ap.add_argument("--sim", required=True)
     ap.add_argument("--artefacts", required=True)
     run = Run(ap.parse_args())
     try:
-        run.start_display()
-        run.start_station()
-        run.start_program()
-        top = run.menu_height()
-
-        def boxes_are(colour):
-            seen = run.box_colours(top)
-            return True if seen == [colour] * 3 else seen
-
-        run.wait_for("reading boxes live (black)", lambda: boxes_are(LIVE), 8)
-        icon = run.icon()
-        if icon != (16, 16, GREEN_ICON):
-            raise Failure("window icon while the station answers: %s" % (icon,))
-        run.screenshot("e2e_live.png")
-
-        run.wait_for("reading boxes idle (grey)", lambda: boxes_are(IDLE), 8)
-        if run.icon() != (16, 16, GREEN_ICON):
-            raise Failure("icon turned red before the station counted as lost")
-        started_idle = time.monotonic()
-        run.wait_for("red window icon", lambda: run.icon() == (16, 16, RED_ICON) or run.icon(),
-                     16)
-        # The first idle tick is the first miss; the sixth comes five ticks (10 s) later.
-        lost_after = time.monotonic() - started_idle
-        if lost_after < 7:
-            raise Failure("icon turned red %.1f s after the first missed poll" % lost_after)
-        run.screenshot("e2e_lost.png")
-
-        run.close_and_check_stored(1)
-        print("e2e: live, idle, lost and stored as expected")
+        scenario(run)
         return 0
     except Failure as e:
         print("e2e FAILED:", e, file=sys.stderr)
         try:
-            run.screenshot("e2e_failure.png")
+            run.screenshot(failure_shot)
         except Exception:
             pass
         return 1
@@ -226,5 +204,37 @@ def main():
         run.cleanup()
 
 
+def live_then_lost(run):
+    run.start_display()
+    run.start_station()
+    run.start_program()
+    top = run.menu_height()
+
+    def boxes_are(colour):
+        seen = run.box_colours(top)
+        return True if seen == [colour] * 3 else seen
+
+    run.wait_for("reading boxes live (black)", lambda: boxes_are(LIVE), 8)
+    icon = run.icon()
+    if icon != (16, 16, GREEN_ICON):
+        raise Failure("window icon while the station answers: %s" % (icon,))
+    run.screenshot("e2e_live.png")
+
+    run.wait_for("reading boxes idle (grey)", lambda: boxes_are(IDLE), 8)
+    if run.icon() != (16, 16, GREEN_ICON):
+        raise Failure("icon turned red before the station counted as lost")
+    started_idle = time.monotonic()
+    run.wait_for("red window icon", lambda: run.icon() == (16, 16, RED_ICON) or run.icon(),
+                 16)
+    # The first idle tick is the first miss; the sixth comes five ticks (10 s) later.
+    lost_after = time.monotonic() - started_idle
+    if lost_after < 7:
+        raise Failure("icon turned red %.1f s after the first missed poll" % lost_after)
+    run.screenshot("e2e_lost.png")
+
+    run.close_and_check_stored(1)
+    print("e2e: live, idle, lost and stored as expected")
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_scenario(live_then_lost, "e2e_failure.png"))

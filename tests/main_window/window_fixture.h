@@ -3,6 +3,7 @@
 #pragma once
 
 #include "frmNimbrel.h"
+#include "listed_ports.h"
 #include "posix_ports.h"
 #include "pty_pair.h"
 #include "settings_store.h"
@@ -21,12 +22,6 @@ inline bool shows_picture(const QIcon& icon, const char* const* xpm) {
     return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32) ==
            QPixmap(xpm).toImage().convertToFormat(QImage::Format_ARGB32);
 }
-
-class ScriptedLister : public platform::PortLister {
-public:
-    std::vector<std::string> names;
-    std::vector<std::string> list() override { return names; }
-};
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -78,7 +73,7 @@ protected:
     platform::PosixPaths paths = test_support::isolated_paths(dir);
     std::vector<std::unique_ptr<test_support::PtyPair>> stations;
     std::unique_ptr<platform::SerialPort> port = platform::make_posix_serial_port(paths);
-    ScriptedLister lister;
+    test_support::ListedPorts lister;
     weather::Link link{*port, lister};
     std::string settings_file = dir.path() + "/settings.conf";
     std::unique_ptr<platform::SettingsStore> store =

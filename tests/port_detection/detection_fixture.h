@@ -5,6 +5,7 @@
 
 #include "detection_host.h"
 #include "frmAutoWeather.h"
+#include "listed_ports.h"
 #include "posix_ports.h"
 #include "pty_pair.h"
 #include "weather.h"
@@ -60,12 +61,7 @@ private:
     weather::Link& link_;
 };
 
-// A port list with any names at all.
-class ListedPorts : public platform::PortLister {
-public:
-    std::vector<std::string> names;
-    std::vector<std::string> list() override { return names; }
-};
+using test_support::ListedPorts;
 
 class Detection : public ::testing::Test {
 protected:
