@@ -1,5 +1,6 @@
 #include "pty_pair.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -41,6 +42,12 @@ void link_port(const std::string& port_map, int n, const std::string& target) {
     std::error_code ec;
     fs::remove(link, ec);
     fs::create_symlink(target, link);
+}
+
+std::string lock_file(const platform::PosixPaths& paths, const std::string& device_path) {
+    std::string name = platform::device_name(device_path);
+    std::replace(name.begin(), name.end(), '/', '_');
+    return paths.lock_dir + "/LCK.." + name;
 }
 
 PtyPair::PtyPair() {
