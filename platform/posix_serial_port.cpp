@@ -250,14 +250,23 @@ private:
     static constexpr auto retry_interval = std::chrono::seconds(1);
 
     // Opens the device of p.port exclusively and sets the line up. False when it does not
-    // exist, cannot be opened, or another program holds it.
+    // exist, is no character device, cannot be opened, or another program holds it.
     bool attach(OpenPort& p) {
         const std::string path = device_for_port(paths_, p.port);
         if (path.empty())
             return false;
+        // The port map may point anywhere: at a regular file the poll byte would overwrite, at a
+        // FIFO (O_NONBLOCK keeps it from holding up the open), a folder or a socket. Only a
+        // character device is a port; the descriptor is asked, so what was checked is what gets
+        // used.
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return false;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+            ::close(fd);
+            return false;
+        }
         int exclusive = 0;
         std::string lock_file;
         const bool held = (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||

@@ -313,6 +313,28 @@ TEST(PortDevice, NumbersMapToDevicesByTheUsersMapThenTheFixedRule) {
         EXPECT_EQ(port->open(n), platform::no_handle) << n;
 }
 
+TEST(PortDevice, OnlyACharacterDeviceIsAPort) {
+    test_support::TempDir dir;
+    const auto paths = test_support::isolated_paths(dir);
+    const std::string file = dir.path() + "/file", folder = dir.path() + "/folder",
+                      fifo = dir.path() + "/fifo";
+    std::ofstream(file) << "keep these bytes\n";
+    fs::create_directory(folder);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    auto port = platform::make_posix_serial_port(paths);
+    for (const std::string& target : {file, folder, fifo}) {
+        SCOPED_TRACE(target);
+        test_support::link_port(paths.port_map, 7, target);
+        const auto h = test_support::unless_stuck_on_fifo(fifo, [&] { return port->open(7); });
+        ASSERT_TRUE(h.has_value()) << "the open waited on the FIFO";
+        EXPECT_EQ(*h, platform::no_handle);
+        port->write_byte(*h, 'D');
+        port->close(*h);
+    }
+    EXPECT_EQ(test_support::file_bytes(file), "keep these bytes\n");
+    EXPECT_TRUE(fs::is_empty(paths.lock_dir)) << "a lock was taken for what is no port";
+}
+
 TEST(PortDevice, TheKernelConsoleIsNeverAFixedRulePort) {
     test_support::TempDir dir;
     const auto paths = test_support::isolated_paths(dir);
