@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -244,7 +245,8 @@ private:
         int fd = -1;  // -1 while the device is away
         bool set_exclusive = false;
         std::string lock_file;
-        Clock::time_point next_try; // while away: the earliest time to look for it again
+        std::optional<termios> found; // the line's settings as the open found them
+        Clock::time_point next_try;   // while away: the earliest time to look for it again
     };
 
     static constexpr auto retry_interval = std::chrono::seconds(1);
@@ -279,14 +281,26 @@ private:
         p.fd = fd;
         p.lock_file = lock_file;
         p.set_exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+        termios found{};
+        if (::tcgetattr(fd, &found) == 0)
+            p.found = found;
         configure(fd);
         return true;
     }
 
-    // Gives the device back: the exclusive mark, the lock file and the descriptor.
+    // Gives the device back: its line settings, the exclusive mark, the lock file and the
+    // descriptor.
     void detach(OpenPort& p) {
         if (p.fd < 0)
             return;
+        if (p.found) {
+            // A terminal behind the port map must not stay raw at 9600 after we are done. Output
+            // still queued was meant for our settings, and under the flow control given back it
+            // might keep the close waiting, so it is dropped first. A device that has gone
+            // refuses both calls, which changes nothing.
+            ::tcflush(p.fd, TCOFLUSH);
+            ::tcsetattr(p.fd, TCSANOW, &*p.found);
+        }
         if (p.set_exclusive)
             ::ioctl(p.fd, TIOCNXCL);
         if (!p.lock_file.empty())
@@ -295,6 +309,7 @@ private:
         p.fd = -1;
         p.set_exclusive = false;
         p.lock_file.clear();
+        p.found.reset();
     }
 
     // The open port of `h` with its device present, looking for a device that has gone when

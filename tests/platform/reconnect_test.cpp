@@ -192,6 +192,7 @@ TEST_F(Reconnect, AFifoUnderTheLockNameKeepsAReturningDeviceAwayWithoutAHang) {
     plug(second);
     const std::string lock = test_support::lock_file(paths, second.slave_path());
     ASSERT_EQ(mkfifo(lock.c_str(), 0644), 0);
+    const std::string found = test_support::line_settings(second.slave());
     std::this_thread::sleep_for(milliseconds(1100));
     const auto tried = test_support::unless_stuck_on_fifo(lock, [&] {
         port->write_byte(h, 'D'); // the retry meets the FIFO
@@ -206,6 +207,8 @@ TEST_F(Reconnect, AFifoUnderTheLockNameKeepsAReturningDeviceAwayWithoutAHang) {
     port->write_byte(h, 'D');
     EXPECT_EQ(second.read_available(1000), "D");
     port->close(h);
+    EXPECT_EQ(test_support::line_settings(second.slave()), found)
+        << "the returning device keeps the settings it had";
 }
 
 namespace {

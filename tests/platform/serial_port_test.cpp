@@ -210,6 +210,35 @@ TEST_F(SerialPort, AStaleLockThatCannotBeRemovedDoesNotKeepThePortClosed) {
     EXPECT_EQ(test_support::file_bytes(lock), stale) << "another's lock file was touched";
 }
 
+TEST_F(SerialPort, GivesTheLineBackAsItFoundIt) {
+    // A terminal as a user may leave it: cooked and echoing, 2400 baud, 7 bits, XON/XOFF.
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.slave(), &t), 0);
+    t.c_iflag = ICRNL | IXON | IXANY;
+    t.c_oflag = OPOST | ONLCR;
+    t.c_cflag = CS7 | CREAD;
+    t.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 5;
+    t.c_cc[VINTR] = 3;
+    cfsetispeed(&t, B2400);
+    cfsetospeed(&t, B2400);
+    ASSERT_EQ(tcsetattr(pty.slave(), TCSANOW, &t), 0);
+    const std::string found = test_support::line_settings(pty.slave());
+
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "port object destroyed" : "port closed");
+        const auto h = port->open(7);
+        ASSERT_TRUE(is_open_handle(h));
+        EXPECT_NE(test_support::line_settings(pty.slave()), found);
+        if (destroy)
+            port.reset();
+        else
+            port->close(h);
+        EXPECT_EQ(test_support::line_settings(pty.slave()), found);
+    }
+}
+
 TEST_F(SerialPort, ClosingGivesUpTheExclusiveMark) {
     const auto h = port->open(7);
     ASSERT_TRUE(is_open_handle(h));

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
@@ -48,6 +49,19 @@ std::string lock_file(const platform::PosixPaths& paths, const std::string& devi
     std::string name = platform::device_name(device_path);
     std::replace(name.begin(), name.end(), '/', '_');
     return paths.lock_dir + "/LCK.." + name;
+}
+
+std::string line_settings(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0)
+        return "no terminal";
+    std::ostringstream text;
+    text << std::hex << "iflag " << t.c_iflag << " oflag " << t.c_oflag << " cflag " << t.c_cflag
+         << " lflag " << t.c_lflag << std::dec << " speeds " << cfgetispeed(&t) << "/"
+         << cfgetospeed(&t) << " cc";
+    for (const cc_t c : t.c_cc)
+        text << " " << static_cast<int>(c);
+    return text.str();
 }
 
 PtyPair::PtyPair() {
