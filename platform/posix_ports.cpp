@@ -91,7 +91,7 @@ public:
              it.increment(ec)) {
             const int n = map_link_number(it->path().filename().string());
             std::error_code target_ec;
-            if (n > 0 && fs::exists(it->path(), target_ec))
+            if (n > 0 && fs::is_character_file(it->path(), target_ec)) // a device, not a file
                 by_number[n] = device_name(it->path().string());
         }
         for (int n = 1; n <= 96; ++n) {

@@ -5,13 +5,17 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -44,21 +48,59 @@ short wait_for(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-// A UUCP lock file holds the owner's process id as ten characters and a line feed.
-bool lock_is_live(const std::string& file) {
-    FILE* f = std::fopen(file.c_str(), "r");
-    if (!f)
-        return false;
-    long pid = 0;
-    const bool read = std::fscanf(f, "%ld", &pid) == 1;
-    std::fclose(f);
-    if (!read || pid <= 0 || pid > 0x7fffffffL)
-        return false;
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+// What a lock file says about its port.
+enum class Lock { gone, stale, held };
+
+// The owner's process id in a lock file: as text, ten characters and a line feed as most
+// programs write it, or, in the older binary form, a native 4-byte int that is the whole file.
+// A text lock never holds a NUL byte and a binary one always does (process ids stay below
+// 2^22), which tells "123\n" from a binary id. 0 when the bytes hold neither.
+long long lock_pid(const char* bytes, std::size_t n, bool four_byte_file) {
+    if (four_byte_file && n == 4 && std::memchr(bytes, 0, n)) {
+        std::int32_t pid = 0;
+        std::memcpy(&pid, bytes, sizeof pid);
+        return pid;
+    }
+    std::size_t i = 0;
+    while (i < n && (bytes[i] == ' ' || bytes[i] == '\t'))
+        ++i;
+    long long pid = 0;
+    for (std::size_t digits = 0; i < n && digits < 10 && bytes[i] >= '0' && bytes[i] <= '9';
+         ++i, ++digits)
+        pid = pid * 10 + (bytes[i] - '0');
+    return pid;
 }
 
-// Takes the UUCP lock for `device`. Returns false only when another live process holds it;
-// a lock folder this user may not write to does not keep the port from being used.
+// The lock folder is writable by everyone, so a lock file may be anything. It is opened without
+// following a link and without waiting (a FIFO would keep a plain open waiting for a writer for
+// ever), and only a regular file is read, and only its first bytes. A lock that is not a regular
+// file counts as held: no serial program writes one, so someone made it on purpose, and a port
+// that cannot be shown to be free is not taken; removing it gives the port back. The same goes
+// for a lock that cannot be read.
+Lock read_lock(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? Lock::gone : Lock::held;
+    struct stat st {};
+    char bytes[32];
+    ssize_t n = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        n = ::read(fd, bytes, sizeof bytes);
+    ::close(fd);
+    if (n < 0)
+        return Lock::held;
+    const long long pid = lock_pid(bytes, static_cast<std::size_t>(n), st.st_size == 4);
+    if (pid <= 0 || pid > 0x7fffffff)
+        return Lock::stale; // junk, such as a file whose writer died before filling it
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
+        return Lock::held;
+    return Lock::stale;
+}
+
+// Takes the UUCP lock for `device`. Returns false only when another process holds it. A lock
+// folder this user may not write to, or a stale lock that cannot be removed (another user's in
+// the sticky lock folder), does not keep the port from being used: flock and the exclusive mode
+// still keep every other opener out, only without a lock file of ours.
 bool take_uucp_lock(const std::string& lock_dir, const std::string& device, std::string& file) {
     file.clear();
     if (lock_dir.empty())
@@ -78,9 +120,16 @@ bool take_uucp_lock(const std::string& lock_dir, const std::string& device, std:
         }
         if (errno != EEXIST)
             return true;
-        if (lock_is_live(path))
+        switch (read_lock(path)) {
+        case Lock::held:
             return false;
-        ::unlink(path.c_str()); // stale: its process is gone
+        case Lock::gone: // let go of in the meantime
+            break;
+        case Lock::stale:
+            if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+                return true;
+            break;
+        }
     }
     return false;
 }
@@ -196,20 +245,30 @@ private:
         int fd = -1;  // -1 while the device is away
         bool set_exclusive = false;
         std::string lock_file;
-        Clock::time_point next_try; // while away: the earliest time to look for it again
+        std::optional<termios> found; // the line's settings as the open found them
+        Clock::time_point next_try;   // while away: the earliest time to look for it again
     };
 
     static constexpr auto retry_interval = std::chrono::seconds(1);
 
     // Opens the device of p.port exclusively and sets the line up. False when it does not
-    // exist, cannot be opened, or another program holds it.
+    // exist, is no character device, cannot be opened, or another program holds it.
     bool attach(OpenPort& p) {
         const std::string path = device_for_port(paths_, p.port);
         if (path.empty())
             return false;
+        // The port map may point anywhere: at a regular file the poll byte would overwrite, at a
+        // FIFO (O_NONBLOCK keeps it from holding up the open), a folder or a socket. Only a
+        // character device is a port; the descriptor is asked, so what was checked is what gets
+        // used.
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return false;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+            ::close(fd);
+            return false;
+        }
         int exclusive = 0;
         std::string lock_file;
         const bool held = (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
@@ -222,14 +281,26 @@ private:
         p.fd = fd;
         p.lock_file = lock_file;
         p.set_exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+        termios found{};
+        if (::tcgetattr(fd, &found) == 0)
+            p.found = found;
         configure(fd);
         return true;
     }
 
-    // Gives the device back: the exclusive mark, the lock file and the descriptor.
+    // Gives the device back: its line settings, the exclusive mark, the lock file and the
+    // descriptor.
     void detach(OpenPort& p) {
         if (p.fd < 0)
             return;
+        if (p.found) {
+            // A terminal behind the port map must not stay raw at 9600 after we are done. Output
+            // still queued was meant for our settings, and under the flow control given back it
+            // might keep the close waiting, so it is dropped first. A device that has gone
+            // refuses both calls, which changes nothing.
+            ::tcflush(p.fd, TCOFLUSH);
+            ::tcsetattr(p.fd, TCSANOW, &*p.found);
+        }
         if (p.set_exclusive)
             ::ioctl(p.fd, TIOCNXCL);
         if (!p.lock_file.empty())
@@ -238,6 +309,7 @@ private:
         p.fd = -1;
         p.set_exclusive = false;
         p.lock_file.clear();
+        p.found.reset();
     }
 
     // The open port of `h` with its device present, looking for a device that has gone when

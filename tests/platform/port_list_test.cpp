@@ -46,6 +46,8 @@ TEST(PortList, ListsMappedAndRealPortsInNumberOrder) {
     test_support::link_port(paths.port_map, 33, a.slave_path());
     test_support::link_port(paths.port_map, 120, b.slave_path());
     test_support::link_port(paths.port_map, 7, "/nowhere"); // dangling: not listed
+    std::ofstream(dir.path() + "/file") << "x";
+    test_support::link_port(paths.port_map, 8, dir.path() + "/file"); // no device: not listed
     fs::create_symlink(a.slave_path(), paths.port_map + "/COM012");
     fs::create_symlink(a.slave_path(), paths.port_map + "/com5");
     fs::create_symlink(a.slave_path(), paths.port_map + "/COM1000");

@@ -1,5 +1,6 @@
 // A device that hangs up (an adapter pulled out) and comes back under the same port number:
 // the serial port lets go of it at once and finds it again by itself, under the same handle.
+#include "file_access.h"
 #include "posix_ports.h"
 #include "pty_pair.h"
 
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -176,6 +178,37 @@ TEST_F(Reconnect, AClosedPortIsNotTakenBackWhenItsDeviceReturns) {
     const auto theirs = other->open(7);
     EXPECT_TRUE(is_open_handle(theirs)) << "the closed port still holds the device";
     other->close(theirs);
+}
+
+TEST_F(Reconnect, AFifoUnderTheLockNameKeepsAReturningDeviceAwayWithoutAHang) {
+    auto first = std::make_unique<PtyPair>();
+    plug(*first);
+    const auto h = port->open(7);
+    ASSERT_TRUE(is_open_handle(h));
+    first.reset();
+    read_until_gone(h);
+
+    PtyPair second;
+    plug(second);
+    const std::string lock = test_support::lock_file(paths, second.slave_path());
+    ASSERT_EQ(mkfifo(lock.c_str(), 0644), 0);
+    const std::string found = test_support::line_settings(second.slave());
+    std::this_thread::sleep_for(milliseconds(1100));
+    const auto tried = test_support::unless_stuck_on_fifo(lock, [&] {
+        port->write_byte(h, 'D'); // the retry meets the FIFO
+        return true;
+    });
+    ASSERT_TRUE(tried.has_value()) << "the retry waited on the lock";
+    EXPECT_FALSE(exclusive(second.slave()));
+    EXPECT_EQ(second.read_available(100), "");
+
+    fs::remove(lock);
+    std::this_thread::sleep_for(milliseconds(1100));
+    port->write_byte(h, 'D');
+    EXPECT_EQ(second.read_available(1000), "D");
+    port->close(h);
+    EXPECT_EQ(test_support::line_settings(second.slave()), found)
+        << "the returning device keeps the settings it had";
 }
 
 namespace {

@@ -1,22 +1,27 @@
 // The POSIX serial port against pseudo-terminals: exclusive open, discarding, time-outs,
 // hang-ups, and which device a port number stands for.
+#include "file_access.h"
 #include "posix_ports.h"
 #include "pty_pair.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 using namespace std::chrono;
 using platform::is_open_handle;
+namespace fs = std::filesystem;
 using test_support::PtyPair;
 
 namespace {
@@ -30,6 +35,15 @@ template <class F> milliseconds time_of(F&& f) {
 std::string read_file(const std::string& path) {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The id of a process that has ended.
+pid_t dead_pid() {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
 }
 
 class SerialPort : public ::testing::Test {
@@ -124,6 +138,104 @@ TEST_F(SerialPort, HonoursTheLocksOfOtherSerialPrograms) {
         EXPECT_EQ(std::stol(read_file(lock)), getpid());
         port->close(h);
         EXPECT_FALSE(std::ifstream(lock).good()) << "lock file removed at close";
+    }
+}
+
+// The lock folder is writable by every user, so anything may stand under a lock file's name.
+TEST_F(SerialPort, ReadsLockFilesOfEitherFormatAndNeverWaitsOnOne) {
+    const std::string lock = test_support::lock_file(paths, pty.slave_path());
+    const std::string elsewhere = dir.path() + "/elsewhere";
+    const pid_t dead = dead_pid();
+    const auto binary = [&](std::int32_t pid) {
+        std::ofstream(lock, std::ios::binary).write(reinterpret_cast<const char*>(&pid), 4);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        bool held;
+    };
+    const Case cases[] = {
+        {"binary, live", [&] { binary(getpid()); }, true},
+        {"binary, dead", [&] { binary(dead); }, false},
+        {"binary, no process", [&] { binary(0); }, false},
+        {"text of four bytes, live", [&] { std::ofstream(lock) << "  1\n"; }, true},
+        {"FIFO", [&] { ASSERT_EQ(mkfifo(lock.c_str(), 0644), 0); }, true},
+        {"folder", [&] { fs::create_directory(lock); }, true},
+        {"link to a stale lock",
+         [&] {
+             std::ofstream(elsewhere) << dead << "\n";
+             fs::create_symlink(elsewhere, lock);
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make();
+        const auto kind = fs::symlink_status(lock).type();
+        const std::string bytes =
+            kind == fs::file_type::regular ? test_support::file_bytes(lock) : "";
+        const auto h = test_support::unless_stuck_on_fifo(lock, [&] { return port->open(7); });
+        ASSERT_TRUE(h.has_value()) << "the open waited on the lock";
+        if (c.held) {
+            EXPECT_EQ(*h, platform::no_handle);
+            EXPECT_EQ(fs::symlink_status(lock).type(), kind) << "another's lock was removed";
+            if (kind == fs::file_type::regular) {
+                EXPECT_EQ(test_support::file_bytes(lock), bytes);
+            }
+        } else {
+            ASSERT_TRUE(is_open_handle(*h));
+            EXPECT_EQ(std::stol(read_file(lock)), getpid()) << "the stale lock was not replaced";
+        }
+        port->close(*h);
+        fs::remove_all(lock);
+        fs::remove(elsewhere);
+    }
+}
+
+TEST_F(SerialPort, AStaleLockThatCannotBeRemovedDoesNotKeepThePortClosed) {
+    const std::string lock = test_support::lock_file(paths, pty.slave_path());
+    const std::string stale = "      " + std::to_string(dead_pid()) + "\n";
+    std::ofstream(lock) << stale;
+    // As for another user's lock in the sticky lock folder: it may not be removed.
+    ASSERT_EQ(chmod(paths.lock_dir.c_str(), 0555), 0);
+    {
+        test_support::WithoutFileOverride as_a_user;
+        const auto h = port->open(7);
+        EXPECT_TRUE(is_open_handle(h));
+        auto other = platform::make_posix_serial_port(paths);
+        EXPECT_EQ(other->open(7), platform::no_handle) << "flock and the exclusive mode guard it";
+        port->close(h);
+    }
+    chmod(paths.lock_dir.c_str(), 0755);
+    EXPECT_EQ(test_support::file_bytes(lock), stale) << "another's lock file was touched";
+}
+
+TEST_F(SerialPort, GivesTheLineBackAsItFoundIt) {
+    // A terminal as a user may leave it: cooked and echoing, 2400 baud, 7 bits, XON/XOFF.
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.slave(), &t), 0);
+    t.c_iflag = ICRNL | IXON | IXANY;
+    t.c_oflag = OPOST | ONLCR;
+    t.c_cflag = CS7 | CREAD;
+    t.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 5;
+    t.c_cc[VINTR] = 3;
+    cfsetispeed(&t, B2400);
+    cfsetospeed(&t, B2400);
+    ASSERT_EQ(tcsetattr(pty.slave(), TCSANOW, &t), 0);
+    const std::string found = test_support::line_settings(pty.slave());
+
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "port object destroyed" : "port closed");
+        const auto h = port->open(7);
+        ASSERT_TRUE(is_open_handle(h));
+        EXPECT_NE(test_support::line_settings(pty.slave()), found);
+        if (destroy)
+            port.reset();
+        else
+            port->close(h);
+        EXPECT_EQ(test_support::line_settings(pty.slave()), found);
     }
 }
 
@@ -228,6 +340,28 @@ TEST(PortDevice, NumbersMapToDevicesByTheUsersMapThenTheFixedRule) {
     auto port = platform::make_posix_serial_port(paths);
     for (int n : {0, -1, 97, 500, 1000, 9999})
         EXPECT_EQ(port->open(n), platform::no_handle) << n;
+}
+
+TEST(PortDevice, OnlyACharacterDeviceIsAPort) {
+    test_support::TempDir dir;
+    const auto paths = test_support::isolated_paths(dir);
+    const std::string file = dir.path() + "/file", folder = dir.path() + "/folder",
+                      fifo = dir.path() + "/fifo";
+    std::ofstream(file) << "keep these bytes\n";
+    fs::create_directory(folder);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    auto port = platform::make_posix_serial_port(paths);
+    for (const std::string& target : {file, folder, fifo}) {
+        SCOPED_TRACE(target);
+        test_support::link_port(paths.port_map, 7, target);
+        const auto h = test_support::unless_stuck_on_fifo(fifo, [&] { return port->open(7); });
+        ASSERT_TRUE(h.has_value()) << "the open waited on the FIFO";
+        EXPECT_EQ(*h, platform::no_handle);
+        port->write_byte(*h, 'D');
+        port->close(*h);
+    }
+    EXPECT_EQ(test_support::file_bytes(file), "keep these bytes\n");
+    EXPECT_TRUE(fs::is_empty(paths.lock_dir)) << "a lock was taken for what is no port";
 }
 
 TEST(PortDevice, TheKernelConsoleIsNeverAFixedRulePort) {

@@ -1,9 +1,11 @@
 #include "pty_pair.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
@@ -41,6 +43,25 @@ void link_port(const std::string& port_map, int n, const std::string& target) {
     std::error_code ec;
     fs::remove(link, ec);
     fs::create_symlink(target, link);
+}
+
+std::string lock_file(const platform::PosixPaths& paths, const std::string& device_path) {
+    std::string name = platform::device_name(device_path);
+    std::replace(name.begin(), name.end(), '/', '_');
+    return paths.lock_dir + "/LCK.." + name;
+}
+
+std::string line_settings(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0)
+        return "no terminal";
+    std::ostringstream text;
+    text << std::hex << "iflag " << t.c_iflag << " oflag " << t.c_oflag << " cflag " << t.c_cflag
+         << " lflag " << t.c_lflag << std::dec << " speeds " << cfgetispeed(&t) << "/"
+         << cfgetospeed(&t) << " cc";
+    for (const cc_t c : t.c_cc)
+        text << " " << static_cast<int>(c);
+    return text.str();
 }
 
 PtyPair::PtyPair() {

@@ -28,6 +28,13 @@ platform::PosixPaths isolated_paths(const TempDir& dir);
 // Makes `port_map`/COM<n> a link to `target`, creating the folder.
 void link_port(const std::string& port_map, int n, const std::string& target);
 
+// The lock file that the serial port takes for the device at `device_path`.
+std::string lock_file(const platform::PosixPaths& paths, const std::string& device_path);
+
+// The line settings of the terminal `fd` as one text, to compare and to show: every flag word,
+// both speeds and the control characters.
+std::string line_settings(int fd);
+
 // The station's end of a pseudo-terminal. The program under test opens the other end through
 // the port map. The station also keeps that end open itself, raw, so that the program may
 // close and reopen it without the pty hanging up.
