@@ -1,70 +1,119 @@
 #include "settings_store.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QStandardPaths>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
 #include <optional>
 #include <string_view>
-#ifdef _WIN32
-#include <QSettings>
-#endif
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
 namespace {
 
-QString q(const std::string& s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
+namespace fs = std::filesystem;
 
 // Says once per store that the settings cannot be written; the program goes on.
-void warn_once(bool& warned, const QString& where) {
+void warn_once(bool& warned, const std::string& where) {
     if (warned)
         return;
     warned = true;
     std::fprintf(stderr, "warning: cannot write the settings to %s; changes are not kept\n",
-                 where.toLocal8Bit().constData());
+                 where.c_str());
 }
 
-#ifdef _WIN32
-// The registry, where the program has always kept its values, so stored settings carry over:
-// HKEY_CURRENT_USER\Software\VB and VBA Program Settings\<app>\<section>.
-class RegistryStore : public SettingsStore {
-public:
-    std::string get(const std::string& app, const std::string& section, const std::string& key,
-                    const std::string& fallback) override {
-        const QVariant v = open(app)->value(q(section) + '/' + q(key));
-        if (!v.isValid() || !v.canConvert<QString>())
-            return fallback;
-        return v.toString().toStdString();
-    }
+// $XDG_CONFIG_HOME, or ~/.config when that is unset, empty or not an absolute path.
+fs::path config_home() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return xdg;
+    const char* home = std::getenv("HOME");
+    return fs::path(home && *home ? home : "/").lexically_normal() / ".config";
+}
 
-    void save(const std::string& app, const std::string& section, const std::string& key,
-              const std::string& value) override {
-        auto settings = open(app);
-        settings->setValue(q(section) + '/' + q(key), q(value));
-        settings->sync();
-        if (settings->status() != QSettings::NoError)
-            warn_once(warned_, settings->fileName());
+// The bytes of a plain file; nothing for one that cannot be read. A FIFO or a device in the
+// file's place is not opened for reading, so it cannot hold the program up.
+std::optional<std::string> read_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        text.emplace();
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                text->append(buffer, std::size_t(n));
+            } else if (n == 0) {
+                break;
+            } else if (errno != EINTR) {
+                text.reset();
+                break;
+            }
+        }
     }
+    ::close(fd);
+    return text;
+}
 
-private:
-    static std::unique_ptr<QSettings> open(const std::string& app) {
-        auto settings =
-            std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                        QStringLiteral("VB and VBA Program Settings"), q(app));
-        // A missing key gives its default, not a value from the machine-wide store.
-        settings->setFallbacksEnabled(false);
-        return settings;
+bool write_all(int fd, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0)
+            done += std::size_t(n);
+        else if (n == 0 || errno != EINTR)
+            return false;
     }
+    return true;
+}
 
-    bool warned_ = false;
-};
-#endif
+// The file that `path` names after its symbolic links, so that a link to the settings stays a
+// link and the file it leads to is the one replaced, created if it is not there yet.
+fs::path link_target(fs::path path) {
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
+        const fs::path to = fs::read_symlink(path, ec);
+        if (ec)
+            break;
+        path = path.parent_path() / to; // an absolute `to` replaces the folder
+    }
+    return path;
+}
+
+// Replaces the file as a whole or not at all: the text goes to a new file in the same folder,
+// synced to disk, which then takes the file's name. A file that was there keeps its
+// permissions; a new one gets those of any new file of the user. Creates missing folders.
+bool replace_file(const std::string& path, const std::string& text) {
+    const fs::path target = link_target(path);
+    std::error_code ec;
+    if (target.has_parent_path())
+        fs::create_directories(target.parent_path(), ec); // a failure shows in mkostemp
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    mode_t mode = old.st_mode & 07777;
+    if (!existed) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    std::string temp = target.string() + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::fchmod(fd, mode); // may fail where the file system has no modes; the text matters more
+    bool ok = write_all(fd, text) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
+        return true;
+    ::unlink(temp.c_str());
+    return false;
+}
 
 std::string_view trimmed(std::string_view s) {
     const auto first = s.find_first_not_of(" \t");
@@ -137,7 +186,7 @@ public:
 
     std::string get(const std::string& app, const std::string& section, const std::string& key,
                     const std::string& fallback) override {
-        const auto text = read(path(app));
+        const auto text = read_file(path(app));
         if (!text)
             return fallback;
         std::optional<std::string> found;
@@ -153,8 +202,10 @@ public:
 
     void save(const std::string& app, const std::string& section, const std::string& key,
               const std::string& value) override {
-        const QString where = path(app);
-        auto text = QFileInfo::exists(where) ? read(where) : std::optional<std::string>("");
+        const std::string where = path(app);
+        std::error_code ec; // set when it cannot be told whether the file is there
+        const bool there = fs::exists(where, ec) || ec;
+        auto text = there ? read_file(where) : std::optional<std::string>("");
         if (!text) { // a file that cannot be read is not replaced by one that lacks its lines
             warn_once(warned_, where);
             return;
@@ -198,33 +249,16 @@ public:
                 *text += '\n';
             *text += (text->empty() ? "[" : "\n[") + section + "]\n" + line + '\n';
         }
-        if (!write(where, *text))
+        if (!replace_file(where, *text))
             warn_once(warned_, where);
     }
 
 private:
-    QString path(const std::string& app) const {
+    std::string path(const std::string& app) const {
         if (!file_.empty())
-            return q(file_);
+            return file_;
         // Where the program has always kept them: <config>/<app>/<app>.conf.
-        return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/' +
-               q(app) + '/' + q(app) + ".conf";
-    }
-
-    static std::optional<std::string> read(const QString& where) {
-        QFile f(where);
-        if (!f.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        const QByteArray bytes = f.readAll();
-        return std::string(bytes.constData(), std::size_t(bytes.size()));
-    }
-
-    // Replaces the file as a whole or not at all.
-    static bool write(const QString& where, const std::string& text) {
-        QDir().mkpath(QFileInfo(where).absolutePath());
-        QSaveFile f(where);
-        return f.open(QIODevice::WriteOnly) &&
-               f.write(text.data(), qint64(text.size())) == qint64(text.size()) && f.commit();
+        return (config_home() / app / (app + ".conf")).string();
     }
 
     // Calls `visit(begin, content_end, end, line)` for each line: its text runs from begin to
@@ -248,11 +282,7 @@ private:
 } // namespace
 
 std::unique_ptr<SettingsStore> make_settings_store() {
-#ifdef _WIN32
-    return std::make_unique<RegistryStore>();
-#else
     return std::make_unique<IniFileStore>(std::string{});
-#endif
 }
 
 std::unique_ptr<SettingsStore> make_file_settings_store(const std::string& path) {

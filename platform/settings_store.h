@@ -1,5 +1,5 @@
-// The per-user settings: text values found by application, section and key. Kept apart from
-// the rest of platform/ because it is built on Qt Core, which the serial layer does without.
+// The per-user settings: text values found by application, section and key, kept in an INI
+// file.
 #pragma once
 
 #include <memory>
@@ -19,9 +19,9 @@ public:
                       const std::string& value) = 0;
 };
 
-// The user's own settings area: the registry under HKEY_CURRENT_USER\Software\VB and VBA
-// Program Settings on Windows,
-// $XDG_CONFIG_HOME/<app>/<app>.conf (by default ~/.config) elsewhere.
+// The user's own settings file, $XDG_CONFIG_HOME/<app>/<app>.conf, or ~/.config/<app>/<app>.conf
+// when XDG_CONFIG_HOME is unset, empty or not an absolute path. Not built for Windows, where
+// the settings belong in the registry.
 std::unique_ptr<SettingsStore> make_settings_store();
 
 // An INI file at `path`, for tests and tools that must not touch the user's settings.

@@ -1,10 +1,12 @@
 // The numeric text rule against a second, plain reading of it: drop every blank, tab and line
 // feed, take the longest leading [sign] digits [. digits] [E|D [sign] digits], and let the C
 // library convert that. Both must agree on every text, to the last bit, infinities included.
-// The port number conversion is checked against rounding done by hand.
+// The port number conversion is checked against rounding done by hand, in every rounding mode
+// of the processor, and round_half_even against the C library's rounding in the default mode.
 #include "fuzz_check.h"
 #include "numeric_text.h"
 
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -73,6 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      expected);
         FUZZ_CHECK(value == expected);
     }
-    FUZZ_CHECK(weather::to_port_number(value) == port_by_hand(value));
+    const std::int16_t port = port_by_hand(value);
+    FUZZ_CHECK(weather::to_port_number(value) == port);
+    FUZZ_CHECK(!std::isfinite(value) || weather::round_half_even(value) == std::nearbyint(value));
+    for (const int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::fesetround(mode);
+        const std::int16_t in_mode = weather::to_port_number(value);
+        std::fesetround(FE_TONEAREST);
+        FUZZ_CHECK(in_mode == port);
+    }
     return 0;
 }

@@ -1,14 +1,17 @@
 // The numeric text value rule, the 16-bit port number conversion, next_field and com_number.
 #include "weather.h"
 
+#include <cfenv>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
 #include <string>
+#include <vector>
 
 using weather::com_number;
 using weather::next_field;
 using weather::numeric_value;
+using weather::round_half_even;
 using weather::to_port_number;
 
 TEST(NumericValue, ReadsTheLeadingNumberByTheOneRule) {
@@ -62,6 +65,22 @@ TEST(NumericValue, NumbersBeyondADoubleAreInfiniteNotGarbage) {
     EXPECT_DOUBLE_EQ(numeric_value("1E39"), 1e39); // fits a double, not a float
 }
 
+TEST(NumericValue, LongDigitRunsAndTheExponentTogetherGiveTheExactValue) {
+    const std::string zeros(400, '0');
+    EXPECT_EQ(numeric_value("1" + zeros + "E-400"), 1.0);
+    EXPECT_EQ(numeric_value("0." + zeros + "25E401"), 2.5);
+    EXPECT_EQ(numeric_value("0." + zeros + "1E999999999999999"),
+              std::numeric_limits<double>::infinity());
+    EXPECT_EQ(numeric_value("1E-310"), 1e-310); // below the normal doubles, not yet 0
+    EXPECT_EQ(numeric_value("0E999999"), 0.0);
+    // 1 + 2^-53, halfway between 1 and the next double: to even, unless a digit thousands of
+    // places further on tips it.
+    const std::string half = "1.00000000000000011102230246251565404236316680908203125";
+    EXPECT_EQ(numeric_value(half + std::string(5000, '0')), 1.0);
+    EXPECT_EQ(numeric_value(half + std::string(5000, '0') + "1"), 1.0000000000000002);
+    EXPECT_EQ(numeric_value("-" + half + std::string(5000, '0') + "1E0"), -1.0000000000000002);
+}
+
 TEST(NumericValue, IgnoresBytesAbove127AndNul) {
     EXPECT_EQ(numeric_value(std::string("\xBA"
                                         "5")),
@@ -98,6 +117,56 @@ TEST(PortNumber, RoundsHalvesToEvenAndRejectsWhatDoesNotFit) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(to_port_number(c.value), c.want) << c.value;
+}
+
+TEST(RoundHalfEven, TakesTheNearestIntegerAndTheEvenOneAtHalves) {
+    struct Case {
+        double value;
+        double want;
+    };
+    const Case cases[] = {
+        {0.5, 0},
+        {1.5, 2},
+        {2.5, 2},
+        {-0.5, 0}, // -0
+        {-1.5, -2},
+        {-2.5, -2},
+        {2.4999, 2},
+        {-2.5001, -3},
+        {0.49999999999999994, 0}, // the double just below 0.5
+        {-0.49999999999999994, 0},
+        {4503599627370495.5, 4503599627370496}, // 2^52 - 0.5: the last doubles with halves
+        {4503599627370494.5, 4503599627370494},
+        {1e20, 1e20},
+        {-1e300, -1e300},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(round_half_even(c.value), c.want) << c.value;
+    EXPECT_EQ(to_port_number(-0.5), 0);
+    EXPECT_EQ(round_half_even(-std::numeric_limits<double>::infinity()),
+              -std::numeric_limits<double>::infinity());
+    EXPECT_TRUE(std::isnan(round_half_even(std::numeric_limits<double>::quiet_NaN())));
+}
+
+TEST(PortNumber, DoesNotDependOnTheProcessorsRoundingMode) {
+    const double values[] = {2.4,      2.5,
+                             2.6,      3.5,
+                             -2.4,     -2.5,
+                             -2.6,     0.49999999999999994,
+                             -0.5,     32767.4,
+                             32767.5,  -32768.4,
+                             -32768.6, 1.0000000000000002};
+    std::vector<int> nearest;
+    for (const double v : values)
+        nearest.push_back(to_port_number(v));
+    for (const int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        ASSERT_EQ(std::fesetround(mode), 0);
+        std::vector<int> got;
+        for (const double v : values)
+            got.push_back(to_port_number(v));
+        std::fesetround(FE_TONEAREST);
+        EXPECT_EQ(got, nearest) << "rounding mode " << mode;
+    }
 }
 
 TEST(ComNumber, TakesTheNumberAfterTheFirstThreeCharacters) {
