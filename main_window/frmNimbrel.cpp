@@ -8,210 +8,109 @@
 #include "settings_store.h"
 #include "weather.h"
 
-#include <QCloseEvent>
-#include <QFontDatabase>
-#include <QLineEdit>
-#include <QLocale>
-#include <QMenu>
-#include <QMenuBar>
-#include <QMouseEvent>
-#include <QShortcut>
-
 #include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
 
 namespace main_window {
 
+using namespace window_system;
+
 namespace {
 
-QRect twips_rect(int left, int top, int width, int height) {
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-// The system's sans-serif at the 8-point dialog size that the layout was drawn for; at the
-// desktop's usual larger size the self-sizing labels would run into each other.
-QFont dialog_font() {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8);
-    return font;
-}
-
-QFont reading_font() {
-    QFont font = dialog_font();
-    if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif")))
-        font.setFamily(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(13.5);
-    font.setBold(true);
-    return font;
-}
-
-void paint_box(QLineEdit* box, QColor back, QColor text) {
-    QPalette palette = box->palette();
-    palette.setColor(QPalette::Base, back);
-    palette.setColor(QPalette::Text, text);
-    box->setPalette(palette);
-}
-
-const QColor black(0, 0, 0);
-const QColor green(0, 255, 0);
-const QColor grey(128, 128, 128);
-const QColor light_grey(192, 192, 192);
-const QColor window_back(240, 240, 255);
+const Font reading_font{"MS Sans Serif", 13.5, 700};
+constexpr Colour window_back = rgb(240, 240, 255);
 
 struct Row {
-    const char* box_name;
     const char* caption;
     const char* text;
-    int box_left, box_top, box_width, box_height;
-    int label_top;
+    Rect box;
+    Twips label_top;
 };
 
-// The five rows from top to bottom, in tab order.
+// The five rows from top to bottom.
 const Row rows[5] = {
-    {"txtHumidity", "Humidity (%)", "-", 450, 120, 1155, 480, 210},
-    {"txtPressure", "Pressure (mb)", "-", 450, 525, 1155, 480, 630},
-    {"txtTemperature", "Temperature (\u00BAC)", "-", 450, 930, 1155, 480, 1020},
-    {"txtJetSize", "Original Jet Size", "150", 750, 1560, 855, 285, 1620},
-    {"txtCorr", "Calculated Jet Size", "", 750, 1860, 855, 285, 1890},
+    {"Humidity (%)", "-", {450, 120, 1155, 480}, 210},
+    {"Pressure (mb)", "-", {450, 525, 1155, 480}, 630},
+    {"Temperature (\u00BAC)", "-", {450, 930, 1155, 480}, 1020},
+    {"Original Jet Size", "150", {750, 1560, 855, 285}, 1620},
+    {"Calculated Jet Size", "", {750, 1860, 855, 285}, 1890},
 };
 
-constexpr int label_left = 1680;
-constexpr int client_width = 4245;
-constexpr int client_height = 2220;
-constexpr int height_with_jet = 3300;
-constexpr int height_without_jet = 2300;
+constexpr Twips label_left = 1680;
+constexpr Twips height_with_jet = 3300;
+constexpr Twips height_without_jet = 2300;
 
 } // namespace
 
-void StatusPicture::mouseReleaseEvent(QMouseEvent* event) {
-    QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
-        on_click)
-        on_click();
-}
+frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::SettingsStore& store)
+    : Form(desktop, "frmNimbrel"), txtHumidity(add<TextBox>("txtHumidity")),
+      txtPressure(add<TextBox>("txtPressure")), txtTemperature(add<TextBox>("txtTemperature")),
+      txtJetSize(add<TextBox>("txtJetSize")), txtCorr(add<TextBox>("txtCorr")),
+      imgConectado(add<Image>("imgConectado")), imgDesconectado(add<Image>("imgDesconectado")),
+      mnoptions(add<MenuItem>("mnoptions", "Options", nullptr)),
+      mn1(add<MenuItem>("mn1", "-", &mnoptions)),
+      mnAuto(add<MenuItem>("mnAuto", "Auto", &mnoptions)),
+      mn2(add<MenuItem>("mn2", "-", &mnoptions)),
+      mnShowJet(add<MenuItem>("mnShowJet", "Show Jet Fields", &mnoptions)),
+      Timer1(add_timer("Timer1")), link_(link), store_(store) {
+    set_caption("Travenor Nimbrel");
+    set_client_size(4245, 2220);
+    set_back_colour(window_back);
+    key_preview = true;
 
-frmNimbrel::frmNimbrel(weather::Link& link, platform::SettingsStore& store, QWidget* parent)
-    : QMainWindow(parent), link_(link), store_(store) {
-    setObjectName(QStringLiteral("frmNimbrel"));
-    setWindowTitle(QStringLiteral("Travenor Nimbrel"));
-    setFont(dialog_font());
-
-    auto* client = new QWidget(this);
-    QPalette palette = client->palette();
-    palette.setColor(QPalette::Window, window_back);
-    client->setPalette(palette);
-    client->setAutoFillBackground(true);
-    setCentralWidget(client);
-
-    // Created in tab order: the five boxes take the focus in turn, labels never do.
-    std::array<QLineEdit*, 5> boxes{};
-    for (int i = 0; i < 5; ++i) {
+    TextBox* boxes[5] = {&txtHumidity, &txtPressure, &txtTemperature, &txtJetSize, &txtCorr};
+    for (std::int16_t i = 0; i < 5; ++i) {
         const Row& row = rows[i];
-        const QString caption = QString::fromUtf8(row.caption);
-        auto* box = new QLineEdit(QString::fromUtf8(row.text), client);
-        box->setObjectName(QString::fromUtf8(row.box_name));
-        box->setAccessibleName(caption);
-        box->setGeometry(twips_rect(row.box_left, row.box_top, row.box_width, row.box_height));
-        boxes[i] = box;
-        label[i] = new QLabel(caption, client);
-        label[i]->setObjectName(QStringLiteral("label(%1)").arg(i));
-        label[i]->move(px(label_left), px(row.label_top));
-        label[i]->adjustSize();
+        boxes[i]->place(row.box);
+        boxes[i]->set_text(row.text);
+        boxes[i]->accessible_name = row.caption;
+        label.load(i);
+        label[i].move(label_left, row.label_top);
+        label[i].set_caption(row.caption);
+        label[i].set_visible(true);
     }
-    txtHumidity = boxes[0];
-    txtPressure = boxes[1];
-    txtTemperature = boxes[2];
-    txtJetSize = boxes[3];
-    txtCorr = boxes[4];
-    for (auto* box : {txtHumidity, txtPressure, txtTemperature}) {
-        box->setFont(reading_font());
-        paint_box(box, grey, green);
+    for (TextBox* box : {&txtHumidity, &txtPressure, &txtTemperature}) {
+        box->set_font(reading_font);
+        box->set_back_colour(colours::grey);
+        box->set_fore_colour(colours::green);
+        box->on_change = [this] { calc_jet(); };
     }
-    paint_box(txtCorr, light_grey, txtCorr->palette().color(QPalette::Text));
-    for (int i = 0; i + 1 < 5; ++i)
-        setTabOrder(boxes[i], boxes[i + 1]);
-    txtHumidity->setFocus();
+    txtCorr.set_back_colour(colours::light_grey);
 
-    const auto make_picture = [&](const char* name, const char* accessible,
-                                  const char* const* xpm) {
-        auto* picture = new StatusPicture(client);
-        picture->setObjectName(QString::fromUtf8(name));
-        picture->setAccessibleName(QString::fromUtf8(accessible));
-        picture->setPixmap(QPixmap(xpm));
-        picture->setGeometry(twips_rect(3780, 60, 240, 240));
-        return picture;
-    };
-    imgConectado = make_picture("imgConectado", "Connected", connected_xpm);
-    imgDesconectado = make_picture("imgDesconectado", "Disconnected", disconnected_xpm);
-    imgConectado->hide();
-    imgConectado->on_click = [this] { imgConectado_Click(); };
-    imgDesconectado->on_click = [this] { imgDesconectado_Click(); };
+    for (Image* picture : {&imgConectado, &imgDesconectado})
+        picture->place({3780, 60, 240, 240});
+    imgConectado.set_picture(&connected_picture());
+    imgConectado.accessible_name = "Connected";
+    imgConectado.set_visible(false);
+    imgConectado.on_click = [this] { imgConectado_Click(); };
+    imgDesconectado.set_picture(&disconnected_picture());
+    imgDesconectado.accessible_name = "Disconnected";
+    imgDesconectado.on_click = [this] { imgDesconectado_Click(); };
 
-    mnoptions = menuBar()->addMenu(QStringLiteral("Options"));
-    mnoptions->setObjectName(QStringLiteral("mnoptions"));
-    mnoptions->setFont(font()); // a popup is a window of its own and takes no font from ours
-    QAction* none = mnoptions->addAction(QStringLiteral("none"));
-    none->setObjectName(QStringLiteral("mncom(0)"));
-    none->setCheckable(true);
-    connect(none, &QAction::triggered, this, [this] { mncom_Click(0); });
-    mncom.push_back(none);
-    port_names_.push_back("none");
-    mn1 = mnoptions->addSeparator();
-    mn1->setObjectName(QStringLiteral("mn1"));
-    mnAuto = mnoptions->addAction(QStringLiteral("Auto"));
-    mnAuto->setObjectName(QStringLiteral("mnAuto"));
-    connect(mnAuto, &QAction::triggered, this, [this] { mnAuto_Click(); });
-    mn2 = mnoptions->addSeparator();
-    mn2->setObjectName(QStringLiteral("mn2"));
-    mnShowJet = mnoptions->addAction(QStringLiteral("Show Jet Fields"));
-    mnShowJet->setObjectName(QStringLiteral("mnShowJet"));
-    mnShowJet->setCheckable(true);
-    connect(mnShowJet, &QAction::triggered, this, [this] {
-        // Qt has already flipped the tick of a checkable item; the handler does the flipping.
-        mnShowJet->setChecked(!mnShowJet->isChecked());
-        mnShowJet_Click();
-    });
+    mncom[0].checkable = true;
+    mncom[0].on_click = [this] { mncom_Click(0); };
+    mnShowJet.checkable = true;
+    mnAuto.on_click = [this] { mnAuto_Click(); };
+    mnShowJet.on_click = [this] { mnShowJet_Click(); };
 
-    // Escape closes the window whichever box has the focus and whatever modifiers are held.
-    for (int held = 0; held < 8; ++held) {
-        Qt::KeyboardModifiers modifiers;
-        modifiers.setFlag(Qt::ShiftModifier, held & 1);
-        modifiers.setFlag(Qt::ControlModifier, held & 2);
-        modifiers.setFlag(Qt::AltModifier, held & 4);
-        new QShortcut(QKeySequence(QKeyCombination(modifiers, Qt::Key_Escape)), this,
-                      [this] { close(); });
-    }
+    on_load = [this] { Form_Load(); };
+    on_query_unload = [this] { Form_QueryUnload(); };
+    on_key_down = [this](int key, int shift) { Form_KeyDown(key, shift); };
 
-    for (auto* box : {txtHumidity, txtPressure, txtTemperature})
-        connect(box, &QLineEdit::textChanged, this, [this] { calc_jet(); });
-
-    // The client area is as wide and high as laid out; only fit_height changes the height.
-    setFixedSize(px(client_width), menuBar()->sizeHint().height() + px(client_height));
-
-    // Precise: the detection dialog's verdict tick must come before this timer's next tick,
-    // which clears the pressure; a coarse timer may fire some tens of milliseconds early.
-    Timer1.setTimerType(Qt::PreciseTimer);
-    Timer1.setInterval(2000);
-    connect(&Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
-    Timer1.start();
-
-    // A new dialog at every opening, gone when it closes.
-    open_detection = [this] {
-        port_detection::frmAutoWeather dialog(link_, *this, this);
-        dialog.exec();
-    };
+    Timer1.on_timer = [this] { Timer1_Timer(); };
+    Timer1.set_interval(2000);
+    Timer1.set_enabled(true);
 }
-
-frmNimbrel::~frmNimbrel() = default;
 
 void frmNimbrel::Form_Load() {
-    loaded_ = true;
     show_link_picture(false);
     carga_coms();
     const std::string stored_port = store_.get(settings_app, settings_section, "weather_com", "1");
     Abrir_puerto(weather::to_port_number(weather::numeric_value(stored_port)));
     const std::string stored_jet = store_.get(settings_app, settings_section, "show_jet", "0");
-    mnShowJet->setChecked(weather::numeric_value(stored_jet) == 1);
+    mnShowJet.set_checked(weather::numeric_value(stored_jet) == 1);
     fit_height();
     calc_jet();
 }
@@ -219,64 +118,55 @@ void frmNimbrel::Form_Load() {
 void frmNimbrel::carga_coms() {
     std::vector<std::string> ports;
     link_.list_com_ports(ports);
-    for (std::size_t i = 1; i < mncom.size(); ++i)
-        mncom[i]->setVisible(false);
+    for (auto& [index, item] : mncom)
+        if (index > 0)
+            item->set_visible(false);
     // Item indexes are 16-bit; no machine lists that many ports.
-    const std::size_t count = std::min<std::size_t>(ports.size(), 32767);
-    for (std::size_t i = 1; i <= count; ++i) {
-        std::string name = ports[i - 1];
+    const auto count = static_cast<std::int16_t>(std::min<std::size_t>(ports.size(), 32767));
+    for (std::int16_t i = 1; i <= count; ++i) {
+        if (mncom.load(i)) // fails for an item of an earlier listing, which is used again
+            mncom[i].on_click = [this, i] { mncom_Click(i); };
+        std::string name = ports[std::size_t(i - 1)];
         std::erase(name, '\0'); // a listed name may carry its terminating NUL
-        if (i >= mncom.size()) {
-            auto* item = new QAction(mnoptions);
-            item->setObjectName(QStringLiteral("mncom(%1)").arg(i));
-            item->setCheckable(true);
-            connect(item, &QAction::triggered, this, [this, i] { mncom_Click(int(i)); });
-            mnoptions->insertAction(mn1, item);
-            mncom.push_back(item);
-            port_names_.emplace_back();
-        }
-        port_names_[i] = name;
-        QString caption = QString::fromLocal8Bit(name.data(), qsizetype(name.size()));
-        mncom[i]->setText(caption.replace(QLatin1Char('&'), QStringLiteral("&&")));
-        mncom[i]->setVisible(true);
+        mncom[i].set_caption(name);
+        mncom[i].set_visible(true);
     }
 }
 
-std::int16_t frmNimbrel::item_number(std::size_t index) const {
-    return index < port_names_.size() ? weather::com_number(port_names_[index]) : 0;
+std::int16_t frmNimbrel::item_number(std::int16_t index) const {
+    return mncom.exists(index) ? weather::com_number(mncom[index].caption()) : 0;
 }
 
 bool frmNimbrel::Abrir_puerto(std::int16_t port) {
     const bool opened = link_.open_port(port);
     link_.poll_station();
-    for (std::size_t i = 0; i < mncom.size(); ++i)
-        mncom[i]->setChecked(item_number(i) == link_.state.com_port);
+    for (auto& [index, item] : mncom)
+        item->set_checked(item_number(index) == link_.state.com_port);
     return opened;
 }
 
-void frmNimbrel::mncom_Click(int index) {
-    if (index < 0 || std::size_t(index) >= mncom.size())
-        return;
-    Abrir_puerto(item_number(std::size_t(index)));
+void frmNimbrel::mncom_Click(std::int16_t index) {
+    Abrir_puerto(item_number(index));
 }
 
 void frmNimbrel::mnShowJet_Click() {
-    mnShowJet->setChecked(!mnShowJet->isChecked());
-    store_.save(settings_app, settings_section, "show_jet", mnShowJet->isChecked() ? "1" : "0");
+    mnShowJet.set_checked(!mnShowJet.checked());
+    store_.save(settings_app, settings_section, "show_jet", mnShowJet.checked() ? "1" : "0");
     fit_height();
 }
 
 void frmNimbrel::stop_timer() {
-    Timer1.stop();
+    Timer1.set_enabled(false);
 }
 
 void frmNimbrel::start_timer() {
-    Timer1.start(); // restarts the countdown: the next tick comes a full interval later
+    Timer1.set_enabled(true); // a stopped timer starts its countdown afresh
 }
 
+// A new dialog at every opening, gone when it closes.
 void frmNimbrel::mnAuto_Click() {
-    if (open_detection)
-        open_detection();
+    port_detection::frmAutoWeather dialog(desktop(), link_, *this);
+    dialog.show_modal();
 }
 
 void frmNimbrel::imgConectado_Click() {
@@ -288,11 +178,7 @@ void frmNimbrel::imgDesconectado_Click() {
 }
 
 void frmNimbrel::fit_height() {
-    // The outer height counts the title bar and borders; the window system reports them once
-    // the window is framed (under a bare X server there are none).
-    frame_height_ = std::max(0, frameGeometry().height() - geometry().height());
-    const int outer = px(mnShowJet->isChecked() ? height_with_jet : height_without_jet);
-    setFixedHeight(std::max(1, outer - frame_height_));
+    set_outer_height(mnShowJet.checked() ? height_with_jet : height_without_jet);
 }
 
 void frmNimbrel::Timer1_Timer() {
@@ -303,11 +189,13 @@ void frmNimbrel::Timer1_Timer() {
         return;
     }
     const bool fresh = state.pressure != 0;
-    for (auto* box : {txtHumidity, txtPressure, txtTemperature})
-        paint_box(box, fresh ? black : grey, fresh ? green : black);
-    show_reading(txtHumidity, state.humidity);
-    show_reading(txtPressure, state.pressure);
-    show_reading(txtTemperature, state.temperature);
+    for (TextBox* box : {&txtHumidity, &txtPressure, &txtTemperature})
+        box->set_back_colour(fresh ? colours::black : colours::grey);
+    for (TextBox* box : {&txtHumidity, &txtPressure, &txtTemperature})
+        box->set_fore_colour(fresh ? colours::green : colours::black);
+    txtHumidity.set_text(desktop().format(state.humidity, "0.0"));
+    txtPressure.set_text(desktop().format(state.pressure, "0.0"));
+    txtTemperature.set_text(desktop().format(state.temperature, "0.0"));
     show_link_picture(state.link_kind > 0);
     calc_jet(); // the change handlers may not all have run: unchanged texts raise no change
     // The pressure doubles as the fresh-reading flag: this reading has now been shown.
@@ -326,51 +214,29 @@ void frmNimbrel::calc_jet() {
     const double jet = box_value(txtJetSize) + correction;
     if (!std::isfinite(jet))
         return;
-    txtCorr->setText(QString::fromStdString(whole_number_text(round_half_even(jet))));
+    txtCorr.set_text(whole_number_text(weather::round_half_even(jet)));
 }
 
 void frmNimbrel::show_air_figures(double humidity, double pressure, double temperature) {
-    const QString figures = QString::fromStdString(air_data::describe(
-        {temperature, pressure, humidity}, locale().decimalPoint().toStdString()));
-    for (auto* box : {txtHumidity, txtPressure, txtTemperature, txtCorr})
-        box->setToolTip(figures);
+    const std::string figures =
+        air_data::describe({temperature, pressure, humidity}, desktop().decimal_separator());
+    for (TextBox* box : {&txtHumidity, &txtPressure, &txtTemperature, &txtCorr})
+        box->set_tooltip(figures);
 }
 
-double frmNimbrel::box_value(const QLineEdit* box) const {
-    return box_number(box->text().toStdString(), locale().decimalPoint().toStdString());
-}
-
-void frmNimbrel::show_reading(QLineEdit* box, float value) {
-    box->setText(
-        QString::fromStdString(format_reading(value, locale().decimalPoint().toStdString())));
+double frmNimbrel::box_value(const TextBox& box) const {
+    return box_number(box.text(), desktop().decimal_separator());
 }
 
 void frmNimbrel::show_link_picture(bool connected) {
-    if (connected_shown_ == connected)
-        return;
-    connected_shown_ = connected;
-    setWindowIcon(QIcon(QPixmap(connected ? connected_xpm : disconnected_xpm)));
-    imgConectado->setVisible(connected);
-    imgDesconectado->setVisible(!connected);
+    set_icon(connected ? &connected_picture() : &disconnected_picture());
+    imgConectado.set_visible(connected);
+    imgDesconectado.set_visible(!connected);
 }
 
-void frmNimbrel::showEvent(QShowEvent* event) {
-    if (!loaded_)
-        Form_Load();
-    QMainWindow::showEvent(event);
-    // The frame is known only once the window system has put the window on screen.
-    QTimer::singleShot(0, this, [this] { fit_height(); });
-}
-
-void frmNimbrel::moveEvent(QMoveEvent* event) {
-    QMainWindow::moveEvent(event);
-    if (loaded_ && frameGeometry().height() - geometry().height() != frame_height_)
-        fit_height();
-}
-
-void frmNimbrel::closeEvent(QCloseEvent* event) {
-    Form_QueryUnload();
-    event->accept();
+void frmNimbrel::Form_KeyDown(int key, int /*shift*/) {
+    if (key == key_escape)
+        unload();
 }
 
 void frmNimbrel::Form_QueryUnload() {

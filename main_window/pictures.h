@@ -2,6 +2,8 @@
 // connector, joined on green or pulled apart on red. "." is transparent.
 #pragma once
 
+#include "picture.h"
+
 namespace main_window {
 
 // clang-format off
@@ -55,5 +57,15 @@ inline const char* const disconnected_xpm[] = {
     "................",
 };
 // clang-format on
+
+inline const window_system::Picture& connected_picture() {
+    static const window_system::Picture picture = window_system::picture_from_xpm(connected_xpm);
+    return picture;
+}
+
+inline const window_system::Picture& disconnected_picture() {
+    static const window_system::Picture picture = window_system::picture_from_xpm(disconnected_xpm);
+    return picture;
+}
 
 } // namespace main_window

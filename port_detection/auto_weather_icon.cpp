@@ -1,7 +1,5 @@
 #include "auto_weather_icon.h"
 
-#include <QPixmap>
-
 namespace port_detection {
 
 namespace {
@@ -54,8 +52,9 @@ const char* const icon_xpm[] = {
 
 } // namespace
 
-QIcon auto_weather_icon() {
-    return QIcon(QPixmap(icon_xpm));
+const window_system::Picture& auto_weather_icon() {
+    static const window_system::Picture picture = window_system::picture_from_xpm(icon_xpm);
+    return picture;
 }
 
 } // namespace port_detection

@@ -60,14 +60,14 @@ TEST_F(WindowTest, ADamagedSettingsFileStartsWithDefaultsAndFallbacksAndLosesNot
             out << c.file;
         }
         store = platform::make_file_settings_store(settings_file);
-        window().Form_Load();
+        window().show();
         EXPECT_EQ(link.state.com_port, c.port);
-        EXPECT_EQ(window().mncom[0]->isChecked(), c.port == 0) << "\"none\" ticked";
-        EXPECT_EQ(window().mnShowJet->isChecked(), c.jet);
+        EXPECT_EQ(window().mncom[0].checked(), c.port == 0) << "\"none\" ticked";
+        EXPECT_EQ(window().mnShowJet.checked(), c.jet);
         EXPECT_EQ(test_support::file_bytes(settings_file), c.file) << "written at start-up";
 
-        window().mnShowJet_Click();
-        window().close();
+        window().mnShowJet.click();
+        window().unload();
         EXPECT_EQ(test_support::file_bytes(settings_file), c.afterward);
     }
 }
@@ -83,15 +83,15 @@ TEST_F(WindowTest, ASettingsFileThatCannotBeWrittenIsReadAndLeftAsItWas) {
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
     {
         test_support::WithoutFileOverride user;
-        window().Form_Load();
+        window().show();
         EXPECT_EQ(link.state.com_port, 4);
-        EXPECT_TRUE(window().mnShowJet->isChecked());
+        EXPECT_TRUE(window().mnShowJet.checked());
         testing::internal::CaptureStderr();
-        window().mnShowJet_Click();
-        window().close();
+        window().mnShowJet.click();
+        window().unload();
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-        EXPECT_FALSE(window().mnShowJet->isChecked()); // the window went on regardless
+        EXPECT_FALSE(window().mnShowJet.checked()); // the window went on regardless
     }
     fs::permissions(folder, fs::perms::owner_all);
     EXPECT_EQ(test_support::file_bytes(settings_file), text);
@@ -104,12 +104,12 @@ TEST_F(WindowTest, ASettingsFileThatCannotBeReadGivesDefaultsAndIsNotReplaced) {
     fs::permissions(settings_file, fs::perms::none);
     {
         test_support::WithoutFileOverride user;
-        window().Form_Load();
+        window().show();
         EXPECT_EQ(link.state.com_port, 1);
-        EXPECT_FALSE(window().mnShowJet->isChecked());
+        EXPECT_FALSE(window().mnShowJet.checked());
         testing::internal::CaptureStderr();
-        window().mnShowJet_Click();
-        window().close();
+        window().mnShowJet.click();
+        window().unload();
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     }

@@ -1,39 +1,25 @@
 // The main window as it is created, before any start-up handling.
-#include "pictures.h"
 #include "window_fixture.h"
 
-#include <QApplication>
-#include <QLineEdit>
-#include <QMenuBar>
-#include <QTest>
+using namespace window_system;
 
-using main_window::px;
-
-namespace {
-
-QColor base_of(const QLineEdit* box) {
-    return box->palette().color(QPalette::Base);
-}
-QColor text_of(const QLineEdit* box) {
-    return box->palette().color(QPalette::Text);
-}
-
-} // namespace
-
-TEST_F(WindowTest, IsCreatedWithTheLaidOutBoxesLabelsAndPictures) {
+TEST_F(WindowTest, IsCreatedWithTheLaidOutBoxesLabelsPicturesAndMenu) {
     main_window::frmNimbrel& f = window();
-    EXPECT_EQ(f.objectName(), "frmNimbrel");
-    EXPECT_EQ(f.windowTitle(), "Travenor Nimbrel");
-    EXPECT_EQ(f.width(), px(4245));
-    EXPECT_EQ(f.height() - f.menuBar()->sizeHint().height(), px(2220));
+    EXPECT_EQ(f.name(), "frmNimbrel");
+    EXPECT_EQ(f.caption(), "Travenor Nimbrel");
+    EXPECT_EQ(f.client_width(), 4245);
+    EXPECT_EQ(f.client_height(), 2220);
+    EXPECT_EQ(f.back_colour(), 0x00FFF0F0u);
+    EXPECT_TRUE(f.key_preview);
+    EXPECT_FALSE(f.centred);
 
     const struct {
-        QLineEdit* box;
+        TextBox& box;
         const char* name;
         const char* text;
-        QRect twips;
+        Rect rect;
         const char* caption;
-        int label_top;
+        Twips label_top;
     } rows[] = {
         {f.txtHumidity, "txtHumidity", "-", {450, 120, 1155, 480}, "Humidity (%)", 210},
         {f.txtPressure, "txtPressure", "-", {450, 525, 1155, 480}, "Pressure (mb)", 630},
@@ -41,79 +27,66 @@ TEST_F(WindowTest, IsCreatedWithTheLaidOutBoxesLabelsAndPictures) {
         {f.txtJetSize, "txtJetSize", "150", {750, 1560, 855, 285}, "Original Jet Size", 1620},
         {f.txtCorr, "txtCorr", "", {750, 1860, 855, 285}, "Calculated Jet Size", 1890},
     };
-    for (int i = 0; i < 5; ++i) {
+    std::vector<const Control*> focusable;
+    for (const auto& c : f.controls())
+        if (c->kind() == Control::Kind::text_box)
+            focusable.push_back(c.get());
+    ASSERT_EQ(focusable.size(), 5u);
+    for (std::int16_t i = 0; i < 5; ++i) {
         const auto& row = rows[i];
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(row.box->objectName(), row.name);
-        EXPECT_EQ(row.box->text(), row.text);
-        EXPECT_EQ(row.box->geometry(), QRect(px(row.twips.x()), px(row.twips.y()),
-                                             px(row.twips.width()), px(row.twips.height())));
-        EXPECT_EQ(row.box->accessibleName(), QString::fromUtf8(row.caption));
-        EXPECT_FALSE(row.box->isReadOnly());
-        EXPECT_EQ(f.label[i]->objectName(), QStringLiteral("label(%1)").arg(i));
-        EXPECT_EQ(f.label[i]->text(), QString::fromUtf8(row.caption));
-        EXPECT_EQ(f.label[i]->pos(), QPoint(px(1680), px(row.label_top)));
-        EXPECT_GT(f.label[i]->width(), 0); // sized to the caption
-        EXPECT_LT(f.label[i]->height(), px(480));
+        EXPECT_EQ(focusable[std::size_t(i)], &row.box); // the tab order
+        EXPECT_EQ(row.box.name(), row.name);
+        EXPECT_EQ(row.box.text(), row.text);
+        EXPECT_EQ(row.box.rect(), row.rect);
+        EXPECT_EQ(row.box.accessible_name, row.caption);
+        EXPECT_EQ(f.label[i].name(), "label(" + std::to_string(i) + ")");
+        EXPECT_EQ(f.label[i].caption(), row.caption);
+        EXPECT_EQ(f.label[i].left(), 1680);
+        EXPECT_EQ(f.label[i].top(), row.label_top);
+        EXPECT_TRUE(f.label[i].visible());
     }
-    EXPECT_TRUE(f.label[2]->text().contains(QChar(0x00BA))); // not the degree sign
-    EXPECT_FALSE(f.label[2]->text().contains(QChar(0x00B0)));
+    EXPECT_NE(f.label[2].caption().find("\u00BA"), std::string::npos); // not the degree sign
+    EXPECT_EQ(f.label[2].caption().find("\u00B0"), std::string::npos);
 
-    for (QLineEdit* box : {f.txtHumidity, f.txtPressure, f.txtTemperature}) {
-        EXPECT_EQ(base_of(box), QColor(128, 128, 128));
-        EXPECT_EQ(text_of(box), QColor(0, 255, 0));
-        EXPECT_TRUE(box->font().bold());
-        EXPECT_DOUBLE_EQ(box->font().pointSizeF(), 13.5);
+    for (const TextBox* box : {&f.txtHumidity, &f.txtPressure, &f.txtTemperature}) {
+        EXPECT_EQ(box->back_colour(), colours::grey);
+        EXPECT_EQ(box->fore_colour(), colours::green);
+        EXPECT_EQ(box->font(), (Font{"MS Sans Serif", 13.5, 700}));
     }
-    EXPECT_EQ(base_of(f.txtCorr), QColor(192, 192, 192));
-    EXPECT_DOUBLE_EQ(f.txtJetSize->font().pointSizeF(), 8);
-    EXPECT_DOUBLE_EQ(f.label[0]->font().pointSizeF(), 8);
+    EXPECT_EQ(f.txtCorr.back_colour(), colours::light_grey);
+    EXPECT_EQ(f.txtCorr.fore_colour(), std::nullopt);
+    EXPECT_EQ(f.txtJetSize.font(), Font{});
 
-    const QRect picture(px(3780), px(60), px(240), px(240));
-    EXPECT_EQ(f.imgConectado->geometry(), picture);
-    EXPECT_EQ(f.imgDesconectado->geometry(), picture);
-    EXPECT_EQ(f.imgConectado->accessibleName(), "Connected");
-    EXPECT_EQ(f.imgDesconectado->accessibleName(), "Disconnected");
-    EXPECT_EQ(f.imgConectado->pixmap().toImage(), QPixmap(main_window::connected_xpm).toImage());
-    EXPECT_EQ(f.imgDesconectado->pixmap().toImage(),
-              QPixmap(main_window::disconnected_xpm).toImage());
-}
+    for (const Image* picture : {&f.imgConectado, &f.imgDesconectado})
+        EXPECT_EQ(picture->rect(), (Rect{3780, 60, 240, 240}));
+    EXPECT_EQ(f.imgConectado.picture(), &main_window::connected_picture());
+    EXPECT_EQ(f.imgDesconectado.picture(), &main_window::disconnected_picture());
+    EXPECT_EQ(f.imgConectado.accessible_name, "Connected");
+    EXPECT_EQ(f.imgDesconectado.accessible_name, "Disconnected");
 
-TEST_F(WindowTest, TimerRunsEveryTwoSecondsFromCreation) {
-    main_window::frmNimbrel created(link, *store);
-    EXPECT_TRUE(created.Timer1.isActive());
-    EXPECT_EQ(created.Timer1.interval(), 2000);
-}
+    EXPECT_EQ(f.Timer1.interval(), 2000);
+    EXPECT_TRUE(f.Timer1.enabled());
 
-TEST_F(WindowTest, OptionsMenuHoldsNoneAutoAndShowJetWithSeparators) {
-    main_window::frmNimbrel& f = window();
-    const auto menus = f.menuBar()->actions();
-    ASSERT_EQ(menus.size(), 1);
-    EXPECT_EQ(menus[0]->text(), "Options");
-    QStringList items;
-    for (QAction* a : f.mnoptions->actions())
-        items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    EXPECT_EQ(items, QStringList({"none", "-", "Auto", "-", "Show Jet Fields"}));
-    EXPECT_EQ(f.mncom.size(), 1u);
-    EXPECT_EQ(f.mncom[0]->objectName(), "mncom(0)");
-    EXPECT_TRUE(f.mncom[0]->isCheckable());
-    EXPECT_TRUE(f.mnShowJet->isCheckable());
-    EXPECT_FALSE(f.mnShowJet->isChecked());
+    ASSERT_EQ(f.menu_bar(), std::vector<MenuItem*>{&f.mnoptions});
+    EXPECT_EQ(f.mnoptions.caption(), "Options");
+    std::vector<std::string> items;
+    for (const MenuItem* item : f.mnoptions.items())
+        items.push_back(item->name() + " " + item->caption());
+    EXPECT_EQ(items, (std::vector<std::string>{"mncom(0) none", "mn1 -", "mnAuto Auto", "mn2 -",
+                                               "mnShowJet Show Jet Fields"}));
+    EXPECT_FALSE(f.mnShowJet.checked());
     EXPECT_EQ(f.item_number(0), 0); // "none" holds no number
 }
 
-TEST_F(WindowTest, TabMovesThroughTheFiveBoxesOnly) {
-    lister.names.clear();
-    put("weather_com", "0");
-    main_window::frmNimbrel& f = window();
-    f.show();
-    QApplication::setActiveWindow(&f);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
-    const QWidget* order[] = {f.txtHumidity, f.txtPressure, f.txtTemperature,
-                              f.txtJetSize,  f.txtCorr,     f.txtHumidity};
-    EXPECT_EQ(QApplication::focusWidget(), order[0]);
-    for (int i = 1; i < 6; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        EXPECT_EQ(QApplication::focusWidget(), order[i]) << "after tab " << i;
-    }
+TEST_F(WindowTest, TheFirstTickComesTwoSecondsAfterTheWindowIsCreated) {
+    ports.add(1, "$#52.5,1,23.4,2,101325\r");
+    window().show();
+    ports.devices[1].sent.clear();
+    backend.advance(1999);
+    EXPECT_EQ(ports.devices[1].sent, "");
+    backend.advance(1);
+    EXPECT_EQ(ports.devices[1].sent, "D");
+    backend.advance(2000);
+    EXPECT_EQ(ports.devices[1].sent, "DD");
 }

@@ -42,16 +42,16 @@ TEST_F(WindowTest, StoreThatCannotBeWrittenWarnsOnceAndKeepsWhatItHeld) {
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
     {
         test_support::WithoutFileOverride as_a_plain_user;
-        window().Form_Load();
+        window().show();
         EXPECT_EQ(link.state.com_port, 5);
         testing::internal::CaptureStderr();
-        window().mnShowJet_Click();
-        window().mnShowJet_Click();
-        window().close();
+        window().mnShowJet.click();
+        window().mnShowJet.click();
+        window().unload();
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
         EXPECT_NE(said.find("warning"), std::string::npos) << said;
-        EXPECT_FALSE(window().mnShowJet->isChecked()); // the window went on regardless
+        EXPECT_FALSE(window().mnShowJet.checked()); // the window went on regardless
     }
     fs::permissions(folder, fs::perms::owner_all);
     EXPECT_EQ(test_support::file_bytes(settings_file), "[main]\nweather_com=5\n");

@@ -1,129 +1,117 @@
-// The display tick against a station on a pseudo-terminal, and the jet size correction.
-#include "pictures.h"
+// The display tick every 2000 ms, and the jet size correction.
 #include "window_fixture.h"
 
-#include <QLineEdit>
-#include <QLocale>
-#include <QRegularExpression>
-#include <QTest>
+using namespace window_system;
 
 namespace {
 
-const QColor black(0, 0, 0), green(0, 255, 0), grey(128, 128, 128);
-
-struct Look {
-    QColor back, text;
-};
-Look look_of(const QLineEdit* box) {
-    return {box->palette().color(QPalette::Base), box->palette().color(QPalette::Text)};
-}
+const char* const live_reading = "$#65.04,1,27.35,2,98527\r"; // shown as 65.0, 985.3, 27.4
 
 } // namespace
 
 class TickTest : public WindowTest {
 protected:
     void SetUp() override {
-        window().Form_Load(); // opens COM1 and polls it once, before anything is sent
-        com1.read_available(200);
+        ports.add(1);    // silent until a test gives it a reply
+        window().show(); // opens COM1 and polls it once
     }
-    void expect_look(const QColor& back, const QColor& text) {
-        for (QLineEdit* box : {f().txtHumidity, f().txtPressure, f().txtTemperature}) {
-            EXPECT_EQ(look_of(box).back, back) << box->objectName().toStdString();
-            EXPECT_EQ(look_of(box).text, text) << box->objectName().toStdString();
+    // The next tick, with `reply` as the station's answer to its poll.
+    void tick(const std::string& reply = {}) {
+        ports.devices[1].reply = reply;
+        backend.advance(2000);
+    }
+    void expect_look(Colour back, Colour text) {
+        for (const TextBox* box : {&f().txtHumidity, &f().txtPressure, &f().txtTemperature}) {
+            EXPECT_EQ(box->back_colour(), back) << box->name();
+            EXPECT_EQ(box->fore_colour(), text) << box->name();
         }
     }
-    QStringList readings() {
-        return {f().txtHumidity->text(), f().txtPressure->text(), f().txtTemperature->text()};
-    }
-    bool connected_shown() {
-        const bool icon = shows_picture(f().windowIcon(), main_window::connected_xpm);
-        EXPECT_EQ(icon, !f().imgConectado->isHidden());
-        EXPECT_EQ(icon, f().imgDesconectado->isHidden());
-        EXPECT_EQ(icon || shows_picture(f().windowIcon(), main_window::disconnected_xpm), true);
-        return icon;
+    std::vector<std::string> readings() {
+        return {f().txtHumidity.text(), f().txtPressure.text(), f().txtTemperature.text()};
     }
     main_window::frmNimbrel& f() { return window(); }
-
-    test_support::PtyPair& com1 = station(1);
 };
 
 TEST_F(TickTest, AnsweredPollShowsGreenOnBlackAndClearsThePressure) {
-    com1.write("$#65.04,1,27.35,2,98527\r");
-    f().Timer1_Timer();
-    EXPECT_EQ(com1.read_available(200), "D");
-    EXPECT_EQ(readings(), QStringList({"65.0", "985.3", "27.4"}));
-    expect_look(black, green);
+    tick(live_reading);
+    EXPECT_EQ(ports.devices[1].sent, "DD");
+    EXPECT_EQ(readings(), (std::vector<std::string>{"65.0", "985.3", "27.4"}));
+    expect_look(colours::black, colours::green);
     EXPECT_TRUE(connected_shown());
-    EXPECT_EQ(f().txtCorr->text(), "147");
+    EXPECT_EQ(f().txtCorr.text(), "147");
     EXPECT_EQ(link.state.pressure, 0);
 }
 
 TEST_F(TickTest, SilentTickIsGreyAndKeepsHumidityAndTemperature) {
-    com1.write("$#65.04,1,27.35,2,98527\r");
-    f().Timer1_Timer();
-    f().Timer1_Timer(); // nothing answers
-    EXPECT_EQ(readings(), QStringList({"65.0", "0.0", "27.4"}));
-    expect_look(grey, black);
-    EXPECT_TRUE(connected_shown());       // the station counts as present for five more misses
-    EXPECT_EQ(f().txtCorr->text(), "98"); // 150 - 0.6 - 50 - 1.85 = 97.55
+    tick(live_reading);
+    tick();
+    EXPECT_EQ(readings(), (std::vector<std::string>{"65.0", "0.0", "27.4"}));
+    expect_look(colours::grey, colours::black);
+    EXPECT_TRUE(connected_shown());      // the station counts as present for five more misses
+    EXPECT_EQ(f().txtCorr.text(), "98"); // 150 - 0.6 - 50 - 1.85 = 97.55
 }
 
 TEST_F(TickTest, IconTurnsToDisconnectedAtTheSixthMissNotTheFifth) {
-    com1.write("$1,68,40,2,29.92*\r");
-    f().Timer1_Timer();
-    EXPECT_EQ(readings(), QStringList({"40.0", "1013.2", "20.0"}));
+    tick("$1,68,40,2,29.92*\r");
+    EXPECT_EQ(readings(), (std::vector<std::string>{"40.0", "1013.2", "20.0"}));
     for (int miss = 1; miss <= 5; ++miss) {
-        f().Timer1_Timer();
+        tick();
         EXPECT_TRUE(connected_shown()) << "miss " << miss;
     }
-    f().Timer1_Timer();
+    tick();
     EXPECT_FALSE(connected_shown());
-    com1.write("$#50,1,20,2,100000\r"); // back again
-    f().Timer1_Timer();
+    tick("$#50,1,20,2,100000\r"); // back again
     EXPECT_TRUE(connected_shown());
-    expect_look(black, green);
+    expect_look(colours::black, colours::green);
 }
 
 TEST_F(TickTest, OpeningAPortClearsTheReadingSoTheFirstIdleTickShowsZeros) {
-    f().Timer1_Timer();
-    EXPECT_EQ(readings(), QStringList({"0.0", "0.0", "0.0"}));
-    expect_look(grey, black);
+    tick();
+    EXPECT_EQ(readings(), (std::vector<std::string>{"0.0", "0.0", "0.0"}));
+    expect_look(colours::grey, colours::black);
     EXPECT_FALSE(connected_shown());
 }
 
 TEST_F(TickTest, ZeroPressureIsShownIdle) {
-    com1.write("$#55,1,21,2,0\r");
-    f().Timer1_Timer();
-    EXPECT_EQ(readings(), QStringList({"55.0", "0.0", "21.0"}));
-    expect_look(grey, black);
+    tick("$#55,1,21,2,0\r");
+    EXPECT_EQ(readings(), (std::vector<std::string>{"55.0", "0.0", "21.0"}));
+    expect_look(colours::grey, colours::black);
+}
+
+TEST_F(TickTest, AReplyThatStartsLateIsShownByTheNextTick) {
+    ports.devices[1].late = true;
+    tick(live_reading);
+    EXPECT_EQ(readings(), (std::vector<std::string>{"0.0", "0.0", "0.0"}));
+    tick();
+    EXPECT_EQ(readings(), (std::vector<std::string>{"65.0", "985.3", "27.4"}));
+    expect_look(colours::black, colours::green);
 }
 
 TEST_F(TickTest, WithNoPortTheTickLeavesTheBoxesToTheUser) {
-    f().mncom_Click(0);
-    QTest::keyClicks(f().txtHumidity, "42"); // after the "-" already there
-    EXPECT_EQ(f().txtHumidity->text(), "-42");
-    EXPECT_EQ(f().txtCorr->text(), "109");   // 150 + 3.68 - 50 + 5, at every keystroke
-    com1.write("$#65.04,1,27.35,2,98527\r"); // the port is closed: nothing reaches the program
-    f().Timer1_Timer();
-    EXPECT_EQ(readings(), QStringList({"-42", "-", "-"}));
-    EXPECT_EQ(f().txtCorr->text(), "109");
-    expect_look(grey, green); // as laid out
+    f().mncom[0].click();
+    headless::Backend::type(f().txtHumidity, "42"); // after the "-" already there
+    EXPECT_EQ(f().txtHumidity.text(), "-42");
+    EXPECT_EQ(f().txtCorr.text(), "109"); // 150 + 3.68 - 50 + 5, at every keystroke
+    ports.arrive(1, live_reading);        // the port is closed: nothing reaches the program
+    tick();
+    EXPECT_EQ(readings(), (std::vector<std::string>{"-42", "-", "-"}));
+    EXPECT_EQ(f().txtCorr.text(), "109");
+    expect_look(colours::grey, colours::green); // as laid out
     EXPECT_FALSE(connected_shown());
-    f().txtJetSize->setText("200"); // a jet size change alone computes nothing
-    EXPECT_EQ(f().txtCorr->text(), "109");
-    f().txtPressure->setText("1000"); // a reading change does
-    EXPECT_EQ(f().txtCorr->text(), "209");
+    f().txtJetSize.edited("200"); // a jet size change alone computes nothing
+    EXPECT_EQ(f().txtCorr.text(), "109");
+    f().txtPressure.edited("1000"); // a reading change does
+    EXPECT_EQ(f().txtCorr.text(), "209");
 }
 
 TEST_F(TickTest, CommaLocaleShowsCommasAndComputesWithTheirDecimals) {
-    f().setLocale(QLocale(QLocale::German, QLocale::Germany));
-    com1.write("$#50,1,20,2,101090\r"); // 1010.9 mb: the decimal is worth a whole size
-    f().Timer1_Timer();
-    EXPECT_EQ(readings(), QStringList({"50,0", "1010,9", "20,0"}));
-    EXPECT_EQ(f().txtCorr->text(), "151"); // 150.545, not 150.5 from 1010
-    f().txtJetSize->setText("151,5");
-    f().txtPressure->setText("1000,0");
-    EXPECT_EQ(f().txtCorr->text(), "152");
+    backend.separator = ",";
+    tick("$#50,1,20,2,101090\r"); // 1010.9 mb: the decimal is worth a whole size
+    EXPECT_EQ(readings(), (std::vector<std::string>{"50,0", "1010,9", "20,0"}));
+    EXPECT_EQ(f().txtCorr.text(), "151"); // 150.545, not 150.5 from 1010
+    f().txtJetSize.edited("151,5");
+    f().txtPressure.edited("1000,0");
+    EXPECT_EQ(f().txtCorr.text(), "152");
 }
 
 TEST_F(WindowTest, JetCorrectionWorkedExamples) {
@@ -147,72 +135,63 @@ TEST_F(WindowTest, JetCorrectionWorkedExamples) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.humidity) + " " + c.pressure + " " + c.temperature + " " +
                      c.jet);
-        window().txtJetSize->setText(c.jet);
-        window().txtHumidity->setText(c.humidity);
-        window().txtPressure->setText(c.pressure);
-        window().txtTemperature->setText(c.temperature);
-        window().calc_jet();
-        EXPECT_EQ(window().txtCorr->text().toStdString(), c.corrected);
+        // The jet size first: only a reading's change computes.
+        window().txtJetSize.edited(c.jet);
+        window().txtHumidity.edited("x");
+        window().txtHumidity.edited(c.humidity);
+        window().txtPressure.edited(c.pressure);
+        window().txtTemperature.edited(c.temperature);
+        EXPECT_EQ(window().txtCorr.text(), c.corrected);
     }
-}
-
-TEST_F(WindowTest, JetSizeTooLargeForAnIntegerIsWrittenInFull) {
-    window().txtJetSize->setText("1e300");
-    window().txtHumidity->setText("50");
-    window().txtPressure->setText("1000");
-    window().txtTemperature->setText("20");
-    const QString corrected = window().txtCorr->text();
-    EXPECT_EQ(corrected.size(), 301);
-    EXPECT_TRUE(corrected.startsWith("10000000000000000"));
-    EXPECT_EQ(corrected.count(QRegularExpression("[0-9]")), 301);
+    window().txtJetSize.edited("1e300"); // written in full, without an exponent
+    window().txtPressure.edited("1000");
+    EXPECT_EQ(window().txtCorr.text().size(), 301u);
+    EXPECT_EQ(window().txtCorr.text().find_first_not_of("0123456789"), std::string::npos);
 }
 
 TEST_F(WindowTest, JetCorrectionKeepsItsLastResultWhenTheSumOverflows) {
-    window().txtJetSize->setText("150");
-    window().txtHumidity->setText("50");
-    window().txtPressure->setText("1000");
-    window().txtTemperature->setText("20");
-    ASSERT_EQ(window().txtCorr->text(), "150");
-    window().txtPressure->setText("1e309"); // beyond a double
-    EXPECT_EQ(window().txtCorr->text(), "150");
-    window().txtPressure->setText("1000");
-    window().txtHumidity->setText("1e309");
-    window().txtTemperature->setText("-1e309"); // infinity minus infinity
-    EXPECT_EQ(window().txtCorr->text(), "150");
-    window().txtHumidity->setText("50");
-    window().txtTemperature->setText("21");
-    ASSERT_EQ(window().txtCorr->text(), "150"); // 149.75
-    window().txtJetSize->setText("1.7e308");
-    window().txtTemperature->setText("-1.7e308"); // the correction fits, the jet does not
-    EXPECT_EQ(window().txtCorr->text(), "150");
+    main_window::frmNimbrel& f = window();
+    f.txtJetSize.edited("150");
+    f.txtHumidity.edited("50");
+    f.txtPressure.edited("1000");
+    f.txtTemperature.edited("20");
+    ASSERT_EQ(f.txtCorr.text(), "150");
+    f.txtPressure.edited("1e309"); // beyond a double
+    EXPECT_EQ(f.txtCorr.text(), "150");
+    f.txtPressure.edited("1000");
+    f.txtHumidity.edited("1e309");
+    f.txtTemperature.edited("-1e309"); // infinity minus infinity
+    EXPECT_EQ(f.txtCorr.text(), "150");
+    f.txtHumidity.edited("50");
+    f.txtTemperature.edited("21");
+    ASSERT_EQ(f.txtCorr.text(), "150"); // 149.75
+    f.txtJetSize.edited("1.7e308");
+    f.txtTemperature.edited("-1.7e308"); // the correction fits, the jet does not
+    EXPECT_EQ(f.txtCorr.text(), "150");
 }
 
 TEST_F(TickTest, TooltipsShowTheAirOfTheNumbersTheJetSizeComesFrom) {
-    const QString live = QString::fromUtf8(
+    const std::string live =
         "Air density 1.132 kg/m\u00b3 (95.7 % of the reference air) \u00b7 Density altitude 818 m "
-        "\u00b7 Dew point 20.2 \u00b0C \u00b7 Vapour pressure 23.7 mbar");
-    com1.write("$#65.04,1,27.35,2,98527\r"); // shown as 65.0, 985.3, 27.4
-    f().Timer1_Timer();
-    for (QLineEdit* box : {f().txtHumidity, f().txtPressure, f().txtTemperature, f().txtCorr})
-        EXPECT_EQ(box->toolTip(), live) << box->objectName().toStdString();
+        "\u00b7 Dew point 20.2 \u00b0C \u00b7 Vapour pressure 23.7 mbar";
+    tick(live_reading);
+    for (const TextBox* box :
+         {&f().txtHumidity, &f().txtPressure, &f().txtTemperature, &f().txtCorr})
+        EXPECT_EQ(box->tooltip(), live) << box->name();
 
-    f().Timer1_Timer(); // idle: the pressure box reads 0.0
-    EXPECT_EQ(f().txtCorr->toolTip(), "No air data: these readings do not describe air.");
+    tick(); // idle: the pressure box reads 0.0
+    EXPECT_EQ(f().txtCorr.tooltip(), "No air data: these readings do not describe air.");
 
-    f().txtPressure->setText("985.3"); // typed numbers count as well
-    EXPECT_EQ(f().txtHumidity->toolTip(), live);
-    f().txtHumidity->setText("wet"); // no number: 0 %, dry air
-    EXPECT_TRUE(f().txtCorr->toolTip().startsWith("Air density 1.142 kg/m\u00b3"))
-        << f().txtCorr->toolTip().toStdString();
-    EXPECT_FALSE(f().txtCorr->toolTip().contains("Dew point"));
-}
+    f().txtPressure.edited("985.3"); // typed numbers count as well
+    EXPECT_EQ(f().txtHumidity.tooltip(), live);
+    f().txtHumidity.edited("wet"); // no number: 0 %, dry air
+    EXPECT_EQ(f().txtCorr.tooltip().rfind("Air density 1.142 kg/m\u00b3", 0), 0u)
+        << f().txtCorr.tooltip();
+    EXPECT_EQ(f().txtCorr.tooltip().find("Dew point"), std::string::npos);
 
-TEST_F(TickTest, TooltipsUseTheLocalesDecimalSeparator) {
-    f().setLocale(QLocale(QLocale::German, QLocale::Germany));
-    com1.write("$#65.04,1,27.35,2,98527\r");
-    f().Timer1_Timer();
-    EXPECT_EQ(f().txtCorr->toolTip(),
-              QString::fromUtf8("Air density 1,132 kg/m\u00b3 (95,7 % of the reference air) \u00b7 "
-                                "Density altitude 818 m \u00b7 Dew point 20,2 \u00b0C \u00b7 "
-                                "Vapour pressure 23,7 mbar"));
+    backend.separator = ",";
+    tick(live_reading);
+    EXPECT_EQ(f().txtCorr.tooltip(),
+              "Air density 1,132 kg/m\u00b3 (95,7 % of the reference air) \u00b7 Density altitude "
+              "818 m \u00b7 Dew point 20,2 \u00b0C \u00b7 Vapour pressure 23,7 mbar");
 }

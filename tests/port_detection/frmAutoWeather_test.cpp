@@ -1,346 +1,293 @@
-// The detection dialog against stations on pseudo-terminals, its ticks delivered by the test.
+// The detection dialog on the headless backend: its layout, the probe timeline to the
+// millisecond, "Again", closing in the middle of a probe, and odd or many port names.
+#include "auto_weather_icon.h"
 #include "detection_fixture.h"
 
-#include <QCoreApplication>
-#include <QKeyEvent>
-#include <QPointer>
-#include <QPushButton>
-#include <QTest>
-
-using detection_test::button;
-using detection_test::caption;
 using detection_test::Detection;
-using detection_test::dialog_timer;
-using detection_test::fore_colour;
-using detection_test::port_label;
-using detection_test::post_tick;
-using detection_test::Station;
-using detection_test::status_line;
-using detection_test::tick;
 using port_detection::frmAutoWeather;
+using namespace window_system;
 using Log = std::vector<std::string>;
 
 namespace {
 
 const char* const hash_reply = "$#52.5,1,23.4,2,101325\r";
-const QColor black(0, 0, 0);
-const QColor grey(128, 128, 128);
-const QColor red(255, 0, 0);
-const QColor green(0, 255, 0);
-const QColor no_reply(2, 0, 0);
+const Colour no_reply = rgb(2, 0, 0);
 const char* const not_detected = "NOT DETECTED. Close all programs and check again.";
-
-bool starts_with(const QLabel* label, const std::string& prefix) {
-    return caption(label).rfind(prefix, 0) == 0;
-}
 
 } // namespace
 
-TEST_F(Detection, ACreatedDialogShowsItsLayoutAndProbesNothingBeforeItIsShown) {
+TEST_F(Detection, ACreatedDialogHoldsItsLayoutAndProbesNothingBeforeItLoads) {
     link.state.com_port = 7;
-    frmAutoWeather dlg(link, host);
-
-    EXPECT_EQ(dlg.windowTitle().toStdString(), "Automatic COM Port Detection");
-    EXPECT_EQ(dlg.size(), QSize(330, 346)); // 4950 x 5190 twips
-    EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
-    EXPECT_EQ(caption(status_line(dlg)), "...");
-    EXPECT_EQ(status_line(dlg)->pos(), QPoint(20, 16));
-    ASSERT_NE(port_label(dlg, 1), nullptr);
-    EXPECT_EQ(port_label(dlg, 0), nullptr); // the column starts at 1
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM1");
-    EXPECT_EQ(port_label(dlg, 1)->pos(), QPoint(16, 46));
-    EXPECT_EQ(fore_colour(port_label(dlg, 1)), grey);
-    EXPECT_EQ(button(dlg, "cmdAgain")->geometry(), QRect(68, 296, 83, 35));
-    EXPECT_EQ(button(dlg, "cmdClose")->geometry(), QRect(172, 296, 83, 35));
-    EXPECT_EQ(button(dlg, "cmdAgain")->text().toStdString(), "Again");
-    EXPECT_EQ(button(dlg, "cmdClose")->text().toStdString(), "Close");
-    EXPECT_TRUE(button(dlg, "cmdAgain")->isEnabled());
-    EXPECT_EQ(dialog_timer(dlg)->interval(), 2000);
-
+    frmAutoWeather dlg(desktop, link, host);
+    EXPECT_EQ(dlg.caption(), "Automatic COM Port Detection");
+    EXPECT_EQ(dlg.client_width(), 4950);
+    EXPECT_EQ(dlg.client_height(), 5190);
+    EXPECT_TRUE(dlg.centred);
+    EXPECT_TRUE(dlg.key_preview);
+    EXPECT_EQ(dlg.icon(), &port_detection::auto_weather_icon());
+    EXPECT_EQ(dlg.menu_bar().size(), 0u);
+    EXPECT_EQ(dlg.lblstatus.caption(), "...");
+    EXPECT_EQ(dlg.lblstatus.left(), 300);
+    EXPECT_EQ(dlg.lblstatus.top(), 240);
+    EXPECT_EQ(dlg.lblCOM.count(), 1);
+    EXPECT_FALSE(dlg.lblCOM.exists(0)); // the column starts at 1
+    EXPECT_EQ(dlg.lblCOM[1].caption(), "COM1");
+    EXPECT_EQ(dlg.lblCOM[1].left(), 240);
+    EXPECT_EQ(dlg.lblCOM[1].top(), 690);
+    EXPECT_EQ(dlg.lblCOM[1].fore_colour(), colours::grey);
+    EXPECT_EQ(dlg.lblCOM[1].tag, "");
+    EXPECT_EQ(dlg.cmdAgain.rect(), (Rect{1020, 4440, 1245, 525}));
+    EXPECT_EQ(dlg.cmdClose.rect(), (Rect{2580, 4440, 1245, 525}));
+    EXPECT_EQ(dlg.cmdAgain.caption(), "Again");
+    EXPECT_EQ(dlg.cmdClose.caption(), "Close");
+    EXPECT_EQ(dlg.controls().front().get(), &dlg.cmdAgain); // first in the tab order
+    EXPECT_EQ(dlg.Timer1.interval(), 2000);
+    EXPECT_TRUE(dlg.Timer1.enabled());
     EXPECT_TRUE(host.log.empty());
     EXPECT_EQ(link.state.com_port, 7);
 }
 
 TEST_F(Detection, TheIconIsAGreenChartWithABlueArchAndAShadow) {
-    frmAutoWeather dlg(link, host);
-    const QImage icon = dlg.windowIcon().pixmap(32, 32).toImage();
-    ASSERT_EQ(icon.size(), QSize(32, 32));
+    const Picture& icon = port_detection::auto_weather_icon();
+    ASSERT_EQ(icon.width, 32);
+    ASSERT_EQ(icon.height, 32);
     const struct {
         int x, y;
-        QColor colour; // alpha 0: transparent
+        std::uint32_t argb; // 0: transparent
         const char* what;
     } pixels[] = {
-        {0, 0, QColor(0, 255, 0), "panel"},
-        {2, 0, QColor(0, 128, 0), "vertical rule on column 2"},
-        {2, 1, QColor(0, 255, 0), "rules are dotted"},
-        {26, 15, QColor(0, 128, 0), "horizontal rule on row 15"},
-        {19, 5, QColor(0, 0, 255), "flat top of the arch"},
-        {19, 3, QColor(0, 0, 128), "navy outline above the top"},
-        {30, 10, QColor(128, 128, 128), "shadow on the right"},
-        {10, 30, QColor(128, 128, 128), "shadow at the bottom"},
-        {30, 1, QColor(0, 0, 0, 0), "top right corner"},
-        {1, 30, QColor(0, 0, 0, 0), "bottom left corner"},
+        {0, 0, 0xFF00FF00, "panel"},
+        {2, 0, 0xFF008000, "vertical rule on column 2"},
+        {2, 1, 0xFF00FF00, "rules are dotted"},
+        {26, 15, 0xFF008000, "horizontal rule on row 15"},
+        {19, 5, 0xFF0000FF, "flat top of the arch"},
+        {19, 3, 0xFF000080, "navy outline above the top"},
+        {30, 10, 0xFF808080, "shadow on the right"},
+        {10, 30, 0xFF808080, "shadow at the bottom"},
+        {30, 1, 0, "top right corner"},
+        {1, 30, 0, "bottom left corner"},
     };
-    for (const auto& p : pixels) {
-        const QColor got = icon.pixelColor(p.x, p.y);
-        if (p.colour.alpha() == 0)
-            EXPECT_EQ(got.alpha(), 0) << p.what;
-        else
-            EXPECT_EQ(got, p.colour) << p.what;
-    }
+    for (const auto& p : pixels)
+        EXPECT_EQ(icon.at(p.x, p.y), p.argb) << p.what;
 }
 
-// Ports COM1 and COM3, station on COM3.
-TEST_F(Detection, FindsTheStationOnTheSecondPortAndClosesOnTheTickAfter) {
-    Station silent(""), station(hash_reply);
-    add_port(1, silent);
-    add_port(3, station);
-    frmAutoWeather dlg(link, host);
-    std::vector<bool> shown_at_probe;
-    host.on_stop_timer = [&] { shown_at_probe.push_back(dlg.isVisible()); };
+// Ports COM1 and COM3, station on COM3, the dialog opened at T = 500.
+TEST_F(Detection, FindsTheStationOnTheSecondPortOnTheTicksOfItsTimeline) {
+    ports.add(1);
+    ports.add(3, hash_reply, "COM3 (ttyS2)");
+    backend.advance(500);
+    run([&](frmAutoWeather& dlg) {
+        // The load ran the whole first probe, pause included, before the dialog showed.
+        EXPECT_EQ(calls(), (Log{"500 carga_coms", "500 stop_timer", "500 Abrir_puerto 1",
+                                "1500 start_timer"}));
+        EXPECT_EQ(backend.pumps, 1);
+        EXPECT_TRUE(dlg.shown());
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM1   (communicating)");
+        EXPECT_EQ(dlg.lblCOM[1].fore_colour(), colours::grey);
+        EXPECT_EQ(dlg.lblCOM[2].caption(), "COM3 (ttyS2)");
+        EXPECT_EQ(dlg.lblCOM[1].top(), 700);
+        EXPECT_EQ(dlg.lblCOM[2].top(), 1000);
+        EXPECT_EQ(dlg.lblCOM[2].tag, "3");
+        EXPECT_EQ(dlg.lblstatus.caption(), "Checking COM ports, please wait...");
+        EXPECT_EQ(dlg.lblstatus.fore_colour(), colours::black);
+        EXPECT_FALSE(dlg.cmdAgain.enabled());
+        EXPECT_EQ(dlg.Timer1.interval(), 3000);
+        EXPECT_EQ(link.state.com_port, 1);
 
-    dlg.show(); // the load runs the whole first probe before the dialog appears
-    EXPECT_EQ(shown_at_probe, std::vector<bool>{false});
-    EXPECT_EQ(host.log, (Log{"carga_coms", "stop_timer", "Abrir_puerto 1", "start_timer"}));
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM1   (communicating)");
-    EXPECT_EQ(fore_colour(port_label(dlg, 1)), grey);
-    EXPECT_TRUE(starts_with(port_label(dlg, 2), "COM3 ("));
-    EXPECT_EQ(fore_colour(port_label(dlg, 2)), grey);
-    EXPECT_EQ(port_label(dlg, 1)->y(), 47); // 700 twips
-    EXPECT_EQ(port_label(dlg, 2)->y(), 67); // 1000 twips
-    EXPECT_EQ(caption(status_line(dlg)), "Checking COM ports, please wait...");
-    EXPECT_EQ(fore_colour(status_line(dlg)), black);
-    EXPECT_FALSE(button(dlg, "cmdAgain")->isEnabled());
-    EXPECT_EQ(dialog_timer(dlg)->interval(), 3000);
-    // The verdict has to come before the main window's next tick, which clears the pressure.
-    EXPECT_LT(dialog_timer(dlg)->remainingTime(), host.main_timer.remainingTime());
+        backend.advance_to(3500); // T + 3000
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM1   (no reply)");
+        EXPECT_EQ(dlg.lblCOM[1].fore_colour(), no_reply);
+        EXPECT_EQ(dlg.lblCOM[2].caption(), "COM3   (communicating)");
 
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM1   (no reply)");
-    EXPECT_EQ(fore_colour(port_label(dlg, 1)), no_reply);
-    EXPECT_EQ(caption(port_label(dlg, 2)), "COM3   (communicating)");
+        backend.advance_to(6499);
+        EXPECT_EQ(dlg.lblCOM[2].caption(), "COM3   (communicating)");
+        backend.advance_to(6500); // T + 6000: the verdict comes before the stand-in's tick
+        EXPECT_EQ(dlg.lblCOM[2].caption(), "COM3   Connected");
+        EXPECT_EQ(dlg.lblCOM[2].fore_colour(), colours::green);
+        EXPECT_EQ(dlg.lblstatus.caption(), "COMMUNICATION DONE IN COM 3");
+        EXPECT_TRUE(dlg.lblstatus.font().bold());
+        EXPECT_EQ(dlg.lblstatus.fore_colour(), colours::green);
+        EXPECT_TRUE(dlg.cmdAgain.enabled());
+        EXPECT_EQ(dlg.Timer1.interval(), 4000);
+        EXPECT_EQ(link.state.com_port, 3);
 
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_EQ(caption(port_label(dlg, 2)), "COM3   Connected");
-    EXPECT_EQ(fore_colour(port_label(dlg, 2)), green);
-    EXPECT_EQ(caption(status_line(dlg)), "COMMUNICATION DONE IN COM 3");
-    EXPECT_TRUE(status_line(dlg)->font().bold());
-    EXPECT_EQ(fore_colour(status_line(dlg)), green);
-    EXPECT_LE(status_line(dlg)->geometry().right(), dlg.width() - 1);
-    EXPECT_TRUE(button(dlg, "cmdAgain")->isEnabled());
-    EXPECT_EQ(dialog_timer(dlg)->interval(), 4000);
-    EXPECT_EQ(link.state.com_port, 3);
-    EXPECT_EQ(host.log, (Log{"carga_coms", "stop_timer", "Abrir_puerto 1", "start_timer",
-                             "stop_timer", "Abrir_puerto 3", "start_timer", "start_timer"}));
-
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        backend.advance_to(10499);
+        EXPECT_TRUE(dlg.loaded());
+        backend.advance_to(10500); // T + 10000
+        EXPECT_FALSE(dlg.loaded());
+    });
+    EXPECT_EQ(calls(), (Log{"500 carga_coms", "500 stop_timer", "500 Abrir_puerto 1",
+                            "1500 start_timer", "3500 stop_timer", "3500 Abrir_puerto 3",
+                            "4500 start_timer", "6500 start_timer"}));
     EXPECT_EQ(link.state.com_port, 3);
     EXPECT_TRUE(platform::is_open_handle(link.state.com_handle));
-    EXPECT_TRUE(host.main_timer.isActive());
-    EXPECT_EQ(host.log.size(), 8u);
+    EXPECT_TRUE(host.Timer1.enabled());
 }
 
 TEST_F(Detection, AnEmptyListingProbesTheLayoutLabelAsPortZeroAndRunsOut) {
-    frmAutoWeather dlg(link, host);
-    dlg.show();
-    EXPECT_FALSE(port_label(dlg, 1)->isVisible());
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM   (failed)");
-    EXPECT_EQ(fore_colour(port_label(dlg, 1)), red);
+    run([&](frmAutoWeather& dlg) {
+        EXPECT_FALSE(dlg.lblCOM[1].visible());
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM   (failed)");
+        EXPECT_EQ(dlg.lblCOM[1].fore_colour(), colours::red);
+        EXPECT_EQ(backend.pumps, 0); // no pause and no pump after a failed open
 
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_EQ(caption(status_line(dlg)), not_detected);
-    EXPECT_EQ(fore_colour(status_line(dlg)), red);
-    EXPECT_FALSE(status_line(dlg)->font().bold());
-    EXPECT_LE(status_line(dlg)->geometry().right(), dlg.width() - 1); // the longest text fits
-    EXPECT_TRUE(button(dlg, "cmdAgain")->isEnabled());
-    EXPECT_FALSE(tick(dlg)); // the dialog's timer has stopped
-    EXPECT_EQ(host.log, (Log{"carga_coms", "stop_timer", "Abrir_puerto 0 failed", "start_timer",
-                             "Abrir_puerto 0 failed"}));
-    EXPECT_EQ(link.state.com_port, 0);
-    EXPECT_TRUE(dlg.isVisible());
+        backend.advance_to(3000);
+        EXPECT_EQ(dlg.lblstatus.caption(), not_detected);
+        EXPECT_EQ(dlg.lblstatus.fore_colour(), colours::red);
+        EXPECT_FALSE(dlg.lblstatus.font().bold());
+        EXPECT_TRUE(dlg.cmdAgain.enabled());
+        EXPECT_FALSE(dlg.Timer1.enabled());
+        EXPECT_EQ(calls(), (Log{"0 carga_coms", "0 stop_timer", "0 Abrir_puerto 0 failed",
+                                "0 start_timer", "3000 Abrir_puerto 0 failed"}));
+        EXPECT_EQ(link.state.com_port, 0);
+        backend.advance(60000);
+        EXPECT_TRUE(dlg.shown());
+        dlg.cmdClose.click();
+    });
 }
 
 // A held port fails, a silent one gives no reply; "Again" then scans a shorter listing, and the
 // label of the port that went away is still probed, hidden, under its old number.
 TEST_F(Detection, AFailedAndASilentPortRunOutAndAgainScansTheShorterListing) {
-    Station first(""), second("");
-    add_port(2, first);
-    add_port(4, second);
-    auto other_program = platform::make_posix_serial_port(paths);
-    const platform::Handle held = other_program->open(2);
-    ASSERT_TRUE(platform::is_open_handle(held));
+    ports.add(2).held = true;
+    ports.add(4);
+    run([&](frmAutoWeather& dlg) {
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM2   (failed)");
+        EXPECT_EQ(dlg.lblCOM[1].fore_colour(), colours::red);
+        EXPECT_EQ(link.state.com_port, 2);
 
-    frmAutoWeather dlg(link, host);
-    dlg.show();
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM2   (failed)");
-    EXPECT_EQ(fore_colour(port_label(dlg, 1)), red);
-    EXPECT_EQ(link.state.com_port, 2);
+        backend.advance_to(3000);
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM2   (failed)"); // no "(no reply)" after a failure
+        EXPECT_EQ(dlg.lblCOM[2].caption(), "COM4   (communicating)");
+        backend.advance_to(6000);
+        EXPECT_EQ(dlg.lblCOM[2].caption(), "COM4   (no reply)");
+        EXPECT_EQ(dlg.lblstatus.caption(), not_detected);
+        EXPECT_TRUE(host.Timer1.enabled());
+        EXPECT_EQ(link.state.com_port, 0);
 
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM2   (failed)"); // no "(no reply)" after a failure
-    EXPECT_EQ(fore_colour(port_label(dlg, 1)), red);
-    EXPECT_EQ(caption(port_label(dlg, 2)), "COM4   (communicating)");
+        ports.devices[2].held = false;
+        ports.names = {"COM2"};
+        host.log.clear();
+        dlg.cmdAgain.click();
+        EXPECT_EQ(calls(), (Log{"6000 carga_coms", "6000 stop_timer", "6000 Abrir_puerto 2",
+                                "7000 start_timer"}));
+        EXPECT_EQ(dlg.lblstatus.caption(), "Checking COM ports, please wait...");
+        EXPECT_EQ(dlg.lblstatus.fore_colour(), colours::black);
+        EXPECT_EQ(dlg.lblCOM[1].fore_colour(), colours::grey);
+        EXPECT_TRUE(dlg.Timer1.enabled());
+        EXPECT_EQ(dlg.Timer1.interval(), 3000);
+        EXPECT_FALSE(dlg.lblCOM[2].visible());
 
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_EQ(caption(port_label(dlg, 2)), "COM4   (no reply)");
-    EXPECT_EQ(caption(status_line(dlg)), not_detected);
-    EXPECT_FALSE(dialog_timer(dlg)->isActive());
-    EXPECT_TRUE(host.main_timer.isActive());
-    EXPECT_EQ(host.log.back(), "Abrir_puerto 0 failed");
-    EXPECT_EQ(link.state.com_port, 0);
-
-    other_program->close(held);
-    remove_port(4);
-    host.log.clear();
-    QTest::mouseClick(button(dlg, "cmdAgain"), Qt::LeftButton);
-    EXPECT_EQ(host.log, (Log{"carga_coms", "stop_timer", "Abrir_puerto 2", "start_timer"}));
-    EXPECT_EQ(caption(status_line(dlg)), "Checking COM ports, please wait...");
-    EXPECT_EQ(fore_colour(status_line(dlg)), black);
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM2   (communicating)");
-    EXPECT_EQ(fore_colour(port_label(dlg, 1)), grey);
-    EXPECT_TRUE(dialog_timer(dlg)->isActive());
-    EXPECT_EQ(dialog_timer(dlg)->interval(), 3000);
-    EXPECT_FALSE(port_label(dlg, 2)->isVisible());
-
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM2   (no reply)");
-    EXPECT_EQ(caption(port_label(dlg, 2)), "COM4   (failed)");
-    EXPECT_FALSE(port_label(dlg, 2)->isVisible());
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_EQ(caption(status_line(dlg)), not_detected);
+        backend.advance_to(9000);
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM2   (no reply)");
+        EXPECT_EQ(dlg.lblCOM[2].caption(), "COM4   (communicating)");
+        EXPECT_FALSE(dlg.lblCOM[2].visible());
+        backend.advance_to(12000);
+        EXPECT_EQ(dlg.lblstatus.caption(), not_detected);
+        dlg.key_down(key_escape, 0);
+    });
 }
 
-TEST_F(Detection, AgainRightAfterASuccessScansAfreshInsteadOfClosing) {
-    Station station(hash_reply);
-    add_port(1, station);
-    frmAutoWeather dlg(link, host);
-    dlg.show();
-    ASSERT_TRUE(tick(dlg));
-    ASSERT_EQ(caption(status_line(dlg)), "COMMUNICATION DONE IN COM 1");
-
-    QTest::mouseClick(button(dlg, "cmdAgain"), Qt::LeftButton);
-    EXPECT_EQ(caption(status_line(dlg)), "Checking COM ports, please wait...");
-    EXPECT_FALSE(status_line(dlg)->font().bold());
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM1   (communicating)");
-    EXPECT_EQ(fore_colour(port_label(dlg, 1)), grey);
-    EXPECT_EQ(dialog_timer(dlg)->interval(), 3000);
-
-    // The tick that would have closed the dialog judges the new probe instead.
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM1   Connected");
+TEST_F(Detection, AgainWithinFourSecondsOfASuccessScansAfreshInsteadOfClosing) {
+    ports.add(1, hash_reply);
+    run([&](frmAutoWeather& dlg) {
+        backend.advance_to(3000);
+        ASSERT_EQ(dlg.lblstatus.caption(), "COMMUNICATION DONE IN COM 1");
+        backend.advance_to(5000);
+        dlg.cmdAgain.click();
+        EXPECT_EQ(dlg.lblstatus.caption(), "Checking COM ports, please wait...");
+        EXPECT_FALSE(dlg.lblstatus.font().bold());
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM1   (communicating)");
+        EXPECT_EQ(dlg.Timer1.interval(), 3000);
+        backend.advance_to(7000); // when the dialog would have closed
+        EXPECT_TRUE(dlg.loaded());
+        backend.advance_to(8000); // the new probe's verdict
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM1   Connected");
+        backend.advance_to(12000);
+        EXPECT_FALSE(dlg.loaded());
+    });
     EXPECT_EQ(link.state.com_port, 1);
 }
 
-// Escape reaches the dialog whichever control has the focus, whatever the modifiers. Closing
-// leaves the link as it is: the port probed last stays the main window's port.
-TEST_F(Detection, EscapeOrCloseEndsTheScanAndLeavesTheProbedPort) {
-    Station station("");
-    add_port(6, station);
-    auto other_program = platform::make_posix_serial_port(paths);
-    ASSERT_TRUE(platform::is_open_handle(other_program->open(6))); // fails at once: no pause
+// Closing leaves the link as it is: the port probed last stays the main window's port.
+TEST_F(Detection, EscapeWithAnyShiftStateOrCloseEndsTheScanAndLeavesTheProbedPort) {
+    ports.add(6).held = true; // fails at once: no pause
     const struct {
         const char* how;
-        const char* target; // a button, or the dialog itself
-        Qt::Key key;        // Key_unknown: a click
-        Qt::KeyboardModifiers modifiers;
+        std::function<void(frmAutoWeather&)> act;
         bool closes;
     } cases[] = {
-        {"Escape on Close", "cmdClose", Qt::Key_Escape, Qt::NoModifier, true},
-        {"Shift+Escape on Close", "cmdClose", Qt::Key_Escape, Qt::ShiftModifier, true},
-        {"Ctrl+Alt+Escape on the dialog", nullptr, Qt::Key_Escape,
-         Qt::ControlModifier | Qt::AltModifier, true},
-        {"a letter", "cmdClose", Qt::Key_A, Qt::NoModifier, false},
-        {"click on Close", "cmdClose", Qt::Key_unknown, Qt::NoModifier, true},
+        {"Escape", [](frmAutoWeather& d) { d.key_down(key_escape, 0); }, true},
+        {"Ctrl+Alt+Escape", [](frmAutoWeather& d) { d.key_down(key_escape, ctrl_key | alt_key); },
+         true},
+        {"a letter", [](frmAutoWeather& d) { d.key_down('A', 0); }, false},
+        {"Close", [](frmAutoWeather& d) { d.cmdClose.click(); }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
-        frmAutoWeather dlg(link, host);
-        dlg.show();
-        QWidget* target = c.target ? static_cast<QWidget*>(button(dlg, c.target)) : &dlg;
-        if (c.key == Qt::Key_unknown)
-            QTest::mouseClick(target, Qt::LeftButton);
-        else
-            QTest::keyClick(target, c.key, c.modifiers);
-        EXPECT_EQ(dlg.isVisible(), !c.closes);
-        EXPECT_EQ(link.state.com_port, 6);
-        EXPECT_TRUE(host.main_timer.isActive());
-        EXPECT_EQ(tick(dlg), !c.closes); // a closed dialog's timer has stopped
+        run([&](frmAutoWeather& dlg) {
+            c.act(dlg);
+            EXPECT_EQ(dlg.loaded(), !c.closes);
+            EXPECT_EQ(link.state.com_port, 6);
+            EXPECT_TRUE(host.Timer1.enabled());
+            if (!c.closes)
+                dlg.unload();
+        });
     }
 }
 
-// Closed by Escape in the middle of a probe (in its event pump), the dialog ends the probe as
-// usual, however soon its owner deletes it: deferred (the usual way), or at once when it has
-// finished (a use after free there shows under AddressSanitizer).
-TEST_F(Detection, ClosingDuringAProbeStillEndsTheProbeWhenTheOwnerDeletesTheDialog) {
-    Station held_port(""), silent("");
-    add_port(1, held_port);
-    add_port(2, silent);
-    auto other_program = platform::make_posix_serial_port(paths);
-    ASSERT_TRUE(platform::is_open_handle(other_program->open(1))); // fails at once: no pause
-
-    for (const bool at_once : {false, true}) {
-        SCOPED_TRACE(at_once ? "deleted at once" : "deleted later");
-        QPointer<frmAutoWeather> dlg = new frmAutoWeather(link, host);
-        if (at_once)
-            QObject::connect(dlg, &QDialog::finished, [&] { delete dlg.data(); });
-        else
-            dlg->setAttribute(Qt::WA_DeleteOnClose);
-        host.on_open = [&](std::int16_t port) {
-            if (port == 2) // delivered by the probe's event pump, after the pause
-                QCoreApplication::postEvent(button(*dlg, "cmdClose"),
-                                            new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+// Escape in the probe's event pump closes the dialog at once; the probe still reads and starts
+// the main window's timer, and the dialog is unloaded once the tick that probed has returned.
+TEST_F(Detection, EscapeDuringAProbesPumpClosesTheDialogAfterTheProbeHasEnded) {
+    ports.add(1).held = true;
+    ports.add(2, hash_reply);
+    ports.devices[2].late = true; // its reply is read by the probe's second read
+    run([&](frmAutoWeather& dlg) {
+        float pressure_at_unload = -1;
+        host.on_open = [&](std::int16_t) {
+            backend.post([&] {
+                dlg.key_down(key_escape, 0);
+                EXPECT_FALSE(dlg.shown()); // at once
+                EXPECT_TRUE(dlg.loaded());
+            });
         };
-        bool alive_at_end = false;
-        host.on_start_timer = [&] { alive_at_end = !dlg.isNull(); };
-        host.log.clear();
-        dlg->show();
-        ASSERT_TRUE(tick(*dlg));
-
-        EXPECT_EQ(host.log, (Log{"carga_coms", "stop_timer", "Abrir_puerto 1 failed", "start_timer",
-                                 "stop_timer", "Abrir_puerto 2", "start_timer"}));
-        EXPECT_EQ(alive_at_end, !at_once);
-        if (dlg) {
-            EXPECT_FALSE(dlg->isVisible());
-            EXPECT_FALSE(tick(*dlg));
-        }
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        EXPECT_TRUE(dlg.isNull());
+        dlg.on_unload = [&] { pressure_at_unload = link.state.pressure; };
+        backend.advance_to(3000);
+        EXPECT_FALSE(dlg.loaded());
+        EXPECT_GT(pressure_at_unload, 0); // the probe's read had run by the time it unloaded
+        EXPECT_EQ(calls().back(), "4000 start_timer");
         EXPECT_EQ(link.state.com_port, 2);
         EXPECT_TRUE(platform::is_open_handle(link.state.com_handle));
-        EXPECT_TRUE(host.main_timer.isActive());
-    }
+        EXPECT_TRUE(host.Timer1.enabled());
+        EXPECT_FALSE(dlg.Timer1.enabled());
+    });
 }
 
-// A tick that falls due while a probe is still running reaches the dialog through the probe's
-// event pump. It is judged once the probe has ended; it must not start the next probe inside
-// this one.
-TEST_F(Detection, ATickThatFallsDueDuringAProbeWaitsUntilTheProbeHasEnded) {
-    Station silent(""), station(hash_reply);
-    add_port(1, silent);
-    add_port(2, station);
-    frmAutoWeather dlg(link, host);
+// A probe that takes longer than the dialog's interval: the tick that falls due meanwhile is
+// held, and judges the probe once it has ended; it never starts the next probe inside this one.
+TEST_F(Detection, ATickThatFallsDueDuringALongProbeIsHeldUntilTheProbeHasEnded) {
+    ports.add(1);
+    ports.add(2, hash_reply);
     host.on_open = [&](std::int16_t port) {
         if (port == 1)
-            post_tick(dlg);
+            backend.pause(2500); // the system takes its time over this open
     };
-    dlg.show();
-    EXPECT_EQ(host.log, (Log{"carga_coms", "stop_timer", "Abrir_puerto 1", "start_timer"}));
-    QCoreApplication::processEvents(); // the held tick
-    EXPECT_EQ(caption(port_label(dlg, 1)), "COM1   (no reply)");
-    EXPECT_EQ(host.log, (Log{"carga_coms", "stop_timer", "Abrir_puerto 1", "start_timer",
-                             "stop_timer", "Abrir_puerto 2", "start_timer"}));
-    ASSERT_TRUE(tick(dlg));
-    EXPECT_EQ(caption(status_line(dlg)), "COMMUNICATION DONE IN COM 2");
+    run([&](frmAutoWeather& dlg) {
+        EXPECT_EQ(calls(),
+                  (Log{"0 carga_coms", "0 stop_timer", "0 Abrir_puerto 1", "3500 start_timer"}));
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM1   (communicating)");
+        backend.advance(0); // the tick that fell due at 3000
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "COM1   (no reply)");
+        EXPECT_EQ(calls().back(), "4500 start_timer");
+        backend.advance_to(6000); // the next tick keeps the dialog's beat
+        EXPECT_EQ(dlg.lblstatus.caption(), "COMMUNICATION DONE IN COM 2");
+        dlg.unload();
+    });
 }
 
 // Names are shown as plain one-line text up to a NUL; a name without a port number where one
 // belongs is probed as port 0.
 TEST_F(Detection, OddPortNamesAreShownPlainAndGiveTheirNumberOrZero) {
-    detection_test::ListedPorts odd;
-    weather::Link odd_link(*port, odd);
     const struct {
         std::string listed;
         std::string shown;
@@ -356,33 +303,29 @@ TEST_F(Detection, OddPortNamesAreShownPlainAndGiveTheirNumberOrZero) {
         {"COM2.5", "COM2.5", "2"},
     };
     for (const auto& n : names)
-        odd.names.push_back(n.listed);
-    detection_test::TestHost odd_host(odd_link);
-    frmAutoWeather dlg(odd_link, odd_host);
-    dlg.show(); // nothing opens in the isolated port map: the first probe fails at once
-
-    for (int i = 1; i <= static_cast<int>(std::size(names)); ++i) {
-        const auto& n = names[i - 1];
-        SCOPED_TRACE(i);
-        const port_detection::PortLabel* label = port_label(dlg, i);
-        ASSERT_NE(label, nullptr);
-        EXPECT_EQ(label->textFormat(), Qt::PlainText);
-        EXPECT_EQ(caption(label), i == 1 ? "COM" + n.tag + "   (failed)" : n.shown);
-        EXPECT_EQ(label->tag, n.tag);
-    }
-    EXPECT_EQ(odd_host.log[2], "Abrir_puerto 3 failed");
+        ports.names.push_back(n.listed);
+    run([&](frmAutoWeather& dlg) {
+        for (std::int16_t i = 1; i <= static_cast<std::int16_t>(std::size(names)); ++i) {
+            const auto& n = names[i - 1];
+            SCOPED_TRACE(i);
+            EXPECT_EQ(dlg.lblCOM[i].caption(), i == 1 ? "COM" + n.tag + "   (failed)" : n.shown);
+            EXPECT_EQ(dlg.lblCOM[i].tag, n.tag);
+        }
+        dlg.unload();
+    });
+    EXPECT_EQ(calls()[2], "0 Abrir_puerto 3 failed");
 }
 
 TEST_F(Detection, AListingLongerThanTheColumnIsCutAtLabel107) {
-    detection_test::ListedPorts many;
     for (int n = 1; n <= 200; ++n)
-        many.names.push_back("COM" + std::to_string(n));
-    weather::Link many_link(*port, many);
-    detection_test::TestHost many_host(many_link);
-    frmAutoWeather dlg(many_link, many_host);
-    dlg.show();
-    ASSERT_NE(port_label(dlg, 107), nullptr);
-    EXPECT_EQ(port_label(dlg, 107)->y(), 2167); // 32500 twips
-    EXPECT_EQ(caption(port_label(dlg, 107)), "COM107");
-    EXPECT_EQ(port_label(dlg, 108), nullptr);
+        ports.names.push_back("COM" + std::to_string(n));
+    run([&](frmAutoWeather& dlg) {
+        EXPECT_EQ(dlg.lblCOM.count(), 107);
+        EXPECT_EQ(dlg.lblCOM[107].top(), 32500);
+        EXPECT_EQ(dlg.lblCOM[107].caption(), "COM107");
+        backend.advance_to(107 * 3000);
+        EXPECT_EQ(dlg.lblCOM[107].caption(), "COM107   (failed)");
+        EXPECT_EQ(dlg.lblstatus.caption(), not_detected);
+        dlg.unload();
+    });
 }

@@ -1,9 +1,16 @@
 // Thousands of display ticks against a station on a bad cable: noise, bytes below 10, cut
 // sentences, over-long lines, late replies and an adapter pulled out and pushed back in. The
-// ticks are called directly, one after another, without the two seconds between them.
-#include "window_fixture.h"
+// ticks come one after another on the manual clock of the headless backend, without the two
+// seconds between them; the port is the real one, on a pseudo-terminal.
+#include "frmNimbrel.h"
+#include "headless.h"
+#include "listed_ports.h"
+#include "posix_ports.h"
+#include "pty_pair.h"
+#include "settings_store.h"
+#include "weather.h"
 
-#include <QLineEdit>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
@@ -257,26 +264,27 @@ private:
     int injected_[fault_kinds] = {};
 };
 
-class Soak : public WindowTest {
+class Soak : public ::testing::Test {
 protected:
+    main_window::frmNimbrel& window() { return w; }
+
     // One display tick; notes the sentence it showed, if it showed one whole.
     void tick() {
         const auto start = steady_clock::now();
-        window().Timer1_Timer();
+        backend.advance(2000);
         longest_tick = std::max(longest_tick, steady_clock::now() - start);
         ++ticks;
         const weather::LinkState& s = link.state;
         largest_rx_line = std::max(largest_rx_line, s.rx_line.size());
         if (!std::isfinite(s.humidity) || !std::isfinite(s.temperature))
             ++not_finite;
-        if (window().txtPressure->palette().color(QPalette::Base) != QColor(0, 0, 0))
+        if (window().txtPressure.back_colour() != window_system::colours::black)
             return; // idle: no reading since the last tick
-        QString pressure = window().txtPressure->text();
-        pressure.replace(QLatin1Char(','), QLatin1Char('.'));
+        std::string pressure = window().txtPressure.text();
+        std::replace(pressure.begin(), pressure.end(), ',', '.');
         const long number = std::lround(double(s.humidity) * 100);
-        if (pressure == QLatin1String(pressure_shown) &&
-            std::fabs(s.temperature - temperature_c) < 1e-3 && number >= 1 &&
-            number <= most_sentences) {
+        if (pressure == pressure_shown && std::fabs(s.temperature - temperature_c) < 1e-3 &&
+            number >= 1 && number <= most_sentences) {
             shown_count += !shown[std::size_t(number)];
             shown[std::size_t(number)] = true;
         }
@@ -288,6 +296,17 @@ protected:
     std::size_t largest_rx_line = 0;
     int not_finite = 0;
     std::vector<bool> shown = std::vector<bool>(most_sentences + 1, false);
+
+    test_support::TempDir dir;
+    platform::PosixPaths paths = test_support::isolated_paths(dir);
+    std::unique_ptr<platform::SerialPort> port = platform::make_posix_serial_port(paths);
+    test_support::ListedPorts lister;
+    weather::Link link{*port, lister};
+    std::unique_ptr<platform::SettingsStore> store =
+        platform::make_file_settings_store(dir.path() + "/settings.conf");
+    window_system::headless::Backend backend;
+    window_system::Desktop desktop{backend};
+    main_window::frmNimbrel w{desktop, link, *store};
 };
 
 } // namespace
@@ -304,7 +323,7 @@ TEST_F(Soak, ThousandsOfTicksOnABadCableLoseNothingAndLeakNothing) {
 
     lister.names = {"COM1 (pts)"};
     BadCableStation station(paths.port_map, seed);
-    window().Form_Load(); // opens COM1
+    window().show(); // opens COM1
     const platform::Handle handle = link.state.com_handle;
     ASSERT_TRUE(platform::is_open_handle(handle));
 
@@ -386,7 +405,7 @@ TEST_F(Soak, ThousandsOfTicksOnABadCableLoseNothingAndLeakNothing) {
     // A tick must be over long before the next one is due.
     EXPECT_LT(longest_tick, milliseconds(2000));
     EXPECT_EQ(descriptors_after, descriptors_before);
-    // Qt and the C library keep small caches of their own; a leak of even a few bytes per tick
+    // The C library keeps small caches of its own; a leak of even a few bytes per tick
     // would come to far more than this over the run.
     EXPECT_LE(heap_after, heap_before + 16 * 1024);
 }

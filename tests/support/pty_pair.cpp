@@ -14,18 +14,6 @@ namespace fs = std::filesystem;
 
 namespace test_support {
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "nimbrel-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
-
 platform::PosixPaths isolated_paths(const TempDir& dir) {
     platform::PosixPaths p;
     p.port_map = dir.path() + "/ports";

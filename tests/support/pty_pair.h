@@ -2,24 +2,12 @@
 #pragma once
 
 #include "posix_ports.h"
+#include "temp_dir.h"
 
 #include <string>
 #include <string_view>
 
 namespace test_support {
-
-// A folder under /tmp, removed with everything in it when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // Paths inside `dir` for a serial port under test: its own port map, lock folder, and empty
 // /sys/class/tty and /dev, so that no real device of the machine is touched.

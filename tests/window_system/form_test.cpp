@@ -1,0 +1,265 @@
+// The form layer on the headless backend: the scheduler's order, held ticks, closing inside a
+// handler, change events, key preview, modal forms, control arrays and number formatting.
+#include "desktop.h"
+#include "headless.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace window_system;
+using Log = std::vector<std::string>;
+
+namespace {
+
+class Layer : public ::testing::Test {
+protected:
+    Form& new_form(const std::string& name) {
+        forms.push_back(std::make_unique<Form>(desktop, name));
+        return *forms.back();
+    }
+    // A loaded form whose timer logs "<name>@<time>" at each tick.
+    Timer& ticking(const std::string& name, int interval) {
+        Form& f = new_form(name);
+        Timer& t = f.add_timer("Timer1");
+        t.on_timer = [this, name] { log.push_back(name + "@" + std::to_string(backend.now_ms())); };
+        t.set_interval(interval);
+        t.set_enabled(true);
+        f.show();
+        return t;
+    }
+
+    headless::Backend backend;
+    Desktop desktop{backend};
+    std::vector<std::unique_ptr<Form>> forms;
+    Log log;
+};
+
+} // namespace
+
+TEST_F(Layer, TicksRunInDueOrderAndTiesInTheOrderTheyWereSet) {
+    ticking("a", 3000);
+    backend.advance(1000);
+    ticking("b", 2000); // due at 3000 as well, but set later
+    ticking("c", 500);
+    backend.advance(2000);
+    EXPECT_EQ(log, (Log{"c@1500", "c@2000", "c@2500", "a@3000", "b@3000", "c@3000"}));
+    EXPECT_EQ(backend.wake_up(), 3500);
+}
+
+TEST_F(Layer, TimersTickOnlyWhileTheirFormIsLoadedAndTheBackendIsAskedForEachWakeUp) {
+    Form& f = new_form("f");
+    Timer& t = f.add_timer("Timer1");
+    t.set_interval(2000);
+    t.set_enabled(true);
+    EXPECT_EQ(backend.wake_up(), std::nullopt);
+    backend.advance(1000);
+    f.show();
+    EXPECT_EQ(backend.wake_up(), 2000); // its countdown started with the timer
+    f.unload();
+    EXPECT_EQ(backend.wake_up(), std::nullopt);
+}
+
+TEST_F(Layer, IntervalAndStartingAStoppedTimerRestartTheCountdownButStartingARunningOneDoesNot) {
+    Timer& t = ticking("a", 2000);
+    backend.advance(1500);
+    t.set_enabled(true); // running already
+    backend.advance(500);
+    EXPECT_EQ(log, Log{"a@2000"});
+    backend.advance(1000);
+    t.set_interval(2000);
+    t.set_enabled(false);
+    backend.advance(5000);
+    t.set_enabled(true);
+    backend.advance(2000);
+    EXPECT_EQ(log, (Log{"a@2000", "a@10000"}));
+    t.set_interval(0); // never ticks
+    backend.advance(10000);
+    EXPECT_EQ(log.size(), 2u);
+}
+
+TEST_F(Layer, ATimerBlockedForSeveralBeatsTicksOnceAndKeepsItsBeat) {
+    Timer& t = ticking("a", 1000);
+    Form& blocker = new_form("blocker");
+    Timer& block = blocker.add_timer("Timer1");
+    block.on_timer = [&] {
+        backend.pause(3500);
+        block.set_enabled(false);
+    };
+    block.set_interval(500);
+    block.set_enabled(true);
+    blocker.show();
+    backend.advance(5000);
+    EXPECT_EQ(log, (Log{"a@4000", "a@5000"}));
+    (void)t;
+}
+
+TEST_F(Layer, APumpHoldsTicksUntilTheHandlerThatPumpedHasReturned) {
+    Form& f = new_form("f");
+    Timer& fast = f.add_timer("fast");
+    Timer& slow = f.add_timer("slow");
+    fast.set_interval(100);
+    fast.set_enabled(true);
+    fast.on_timer = [&] { log.push_back("fast@" + std::to_string(backend.now_ms())); };
+    slow.set_interval(1000);
+    slow.set_enabled(true);
+    slow.on_timer = [&] {
+        log.push_back("probe begins");
+        desktop.pause(1000);
+        backend.post([&] {
+            log.push_back("input");
+            desktop.run_due_ticks(); // a wake-up that comes during the pump
+        });
+        desktop.pump_events();
+        log.push_back("probe ends");
+        slow.set_enabled(false);
+    };
+    f.show();
+    backend.advance(1000);
+    EXPECT_EQ(log, (Log{"fast@100", "fast@200", "fast@300", "fast@400", "fast@500", "fast@600",
+                        "fast@700", "fast@800", "fast@900", "probe begins", "input", "probe ends",
+                        "fast@2000"}));
+}
+
+TEST_F(Layer, ClosingInsideAHandlerHidesAtOnceAndUnloadsWhenTheHandlerHasReturned) {
+    Form& f = new_form("f");
+    Button& close = f.add<Button>("cmdClose");
+    Timer& t = f.add_timer("Timer1");
+    t.set_interval(1000);
+    t.set_enabled(true);
+    close.on_click = [&] { f.unload(); };
+    f.on_unload = [&] { log.push_back("unload"); };
+    t.on_timer = [&] {
+        backend.post([&] { close.click(); });
+        desktop.pump_events();
+        log.push_back(f.shown() ? "shown" : "hidden");
+        log.push_back(f.loaded() ? "loaded" : "unloaded");
+    };
+    f.show();
+    backend.advance(1000);
+    EXPECT_EQ(log, (Log{"hidden", "loaded", "unload"}));
+    EXPECT_FALSE(f.loaded());
+    EXPECT_FALSE(t.enabled()); // its timers go with it
+    backend.advance(5000);
+    EXPECT_EQ(log.size(), 3u);
+}
+
+TEST_F(Layer, AChangeEventRunsOnlyWhenTheTextReallyChanges) {
+    Form& f = new_form("f");
+    TextBox& box = f.add<TextBox>("txt");
+    int changes = 0;
+    box.on_change = [&] { ++changes; };
+    box.set_text("1");
+    box.set_text("1");
+    headless::Backend::type(box, "23");
+    box.edited("123");
+    EXPECT_EQ(box.text(), "123");
+    EXPECT_EQ(changes, 3);
+}
+
+TEST_F(Layer, KeysReachTheFormOnlyWithKeyPreviewAndNothingReachesAFormBelowAModalOne) {
+    Form& main = new_form("main");
+    MenuItem& menu = main.add<MenuItem>("mnoptions", "Options", nullptr);
+    MenuItem& item = main.add<MenuItem>("mnAuto", "Auto", &menu);
+    Form& dialog = new_form("dialog");
+    Button& button = dialog.add<Button>("cmdClose");
+    main.on_key_down = [&](int key, int shift) {
+        log.push_back("main key " + std::to_string(key) + " " + std::to_string(shift));
+    };
+    dialog.on_key_down = [&](int key, int) { log.push_back("dialog key " + std::to_string(key)); };
+    button.on_click = [&] { log.push_back("dialog click"); };
+    item.on_click = [&] {
+        log.push_back("main click");
+        dialog.show_modal();
+    };
+    main.show();
+    main.key_down(key_escape, shift_key);
+    main.key_preview = true;
+    main.key_down(key_escape, shift_key | ctrl_key);
+    dialog.key_preview = true;
+    backend.on_modal = [&](Form& shown) {
+        EXPECT_EQ(&shown, &dialog);
+        main.key_down(key_escape, 0);
+        item.click();
+        dialog.key_down(key_escape, 0);
+        button.click();
+        dialog.unload();
+    };
+    item.click();
+    EXPECT_EQ(log, (Log{"main key 27 3", "main click", "dialog key 27", "dialog click"}));
+    item.click();
+    EXPECT_EQ(log.size(), 7u);
+}
+
+TEST_F(Layer, ControlArrayItemsLoadOnceAndMenuItemsStandAfterTheItemBelowThem) {
+    Form& f = new_form("f");
+    MenuItem& menu = f.add<MenuItem>("mnoptions", "Options", nullptr);
+    ControlArray<MenuItem> items(f, "mncom", 0, "none", &menu);
+    f.add<MenuItem>("mnAuto", "Auto", &menu);
+    items[0].set_checked(true);
+    EXPECT_TRUE(items.load(2));
+    EXPECT_TRUE(items.load(1));
+    EXPECT_FALSE(items.load(2));
+    EXPECT_EQ(items.count(), 3);
+    std::vector<std::string> order;
+    for (const MenuItem* m : menu.items())
+        order.push_back(m->name());
+    EXPECT_EQ(order, (std::vector<std::string>{"mncom(0)", "mncom(1)", "mncom(2)", "mnAuto"}));
+    EXPECT_EQ(items[2].caption(), "none");
+    EXPECT_FALSE(items[2].visible());
+    EXPECT_FALSE(items[2].checked());
+    EXPECT_THROW(items[3], std::out_of_range);
+
+    ControlArray<Label> labels(f, "lblCOM", 1);
+    labels[1].set_caption("COM1");
+    labels[1].set_fore_colour(colours::grey);
+    labels[1].move(240, 690);
+    EXPECT_TRUE(labels.load(2));
+    EXPECT_EQ(labels[2].name(), "lblCOM(2)");
+    EXPECT_EQ(labels[2].fore_colour(), colours::grey);
+    EXPECT_FALSE(labels[2].visible());
+}
+
+TEST(NumberFormat, PatternsRoundHalvesAwayFromZeroOnTheShortestDecimalText) {
+    const struct {
+        float value;
+        const char* pattern;
+        const char* text;
+    } cases[] = {
+        {0.0f, "0.0", "0.0"},
+        {0.25f, "0.0", "0.3"},
+        {-0.25f, "0.0", "-0.3"},
+        {2.35f, "0.0", "2.4"},
+        {2.34f, "0.0", "2.3"},
+        {9.95f, "0.0", "10.0"},
+        {985.27f, "0.0", "985.3"},
+        {1013.25f, "0.0", "1013.3"},
+        {-12.75f, "0.0", "-12.8"},
+        {-0.04f, "0.0", "-0.0"},
+        {1e-30f, "0.0", "0.0"},
+        {123456.0f, "0.0", "123456.0"},
+        {1e20f, "0.0", "100000002004087734272.0"},
+        {2.5f, "0", "3"},
+        {1.005f, "0.00", "1.01"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(format_number(c.value, c.pattern, "."), c.text) << c.value << " " << c.pattern;
+    EXPECT_EQ(format_number(985.27f, "0.0", ","), "985,3");
+    EXPECT_EQ(format_number(std::numeric_limits<float>::infinity(), "0.0", "."), "-");
+}
+
+TEST(Units, TwipsArePixelsAtTheScreensDpiAndPicturesKeepTheirMask) {
+    EXPECT_EQ(to_pixels(4245), 283);
+    EXPECT_EQ(to_pixels(7), 0);
+    EXPECT_EQ(to_pixels(8), 1);
+    EXPECT_EQ(to_pixels(1440, 120), 120);
+    EXPECT_EQ(to_pixels(3300, 144), 330);
+    EXPECT_EQ(rgb(240, 240, 255), 0x00FFF0F0u);
+
+    const char* const xpm[] = {"2 2 2 1", ". c None", "G c #00FF00", "G.", ".G"};
+    const Picture p = picture_from_xpm(xpm);
+    EXPECT_EQ(p.width, 2);
+    EXPECT_EQ(p.at(0, 0), 0xFF00FF00u);
+    EXPECT_EQ(p.at(1, 0), 0u);
+}

@@ -1,0 +1,380 @@
+#include "desktop.h"
+
+#include <algorithm>
+
+namespace window_system {
+
+// --- Control ---
+
+void Control::changed(Property property) {
+    form_.changed(*this, property);
+}
+
+void Control::set_visible(bool visible) {
+    if (visible_ == visible)
+        return;
+    visible_ = visible;
+    changed(Property::visible);
+}
+
+void Control::set_enabled(bool enabled) {
+    if (enabled_ == enabled)
+        return;
+    enabled_ = enabled;
+    changed(Property::enabled);
+}
+
+// --- TextBox ---
+
+void TextBox::place(const Rect& rect) {
+    rect_ = rect;
+    changed(Property::position);
+}
+
+void TextBox::set_text(std::string text) {
+    store(std::move(text), true);
+}
+
+void TextBox::edited(std::string text) {
+    store(std::move(text), false);
+}
+
+void TextBox::store(std::string text, bool tell_backend) {
+    if (text == text_)
+        return;
+    text_ = std::move(text);
+    if (tell_backend)
+        changed(Property::text);
+    form().raise(on_change);
+}
+
+void TextBox::set_back_colour(Colour colour) {
+    if (back_colour_ == colour)
+        return;
+    back_colour_ = colour;
+    changed(Property::colours);
+}
+
+void TextBox::set_fore_colour(Colour colour) {
+    if (fore_colour_ == colour)
+        return;
+    fore_colour_ = colour;
+    changed(Property::colours);
+}
+
+void TextBox::set_font(const Font& font) {
+    font_ = font;
+    changed(Property::font);
+}
+
+void TextBox::set_tooltip(std::string tooltip) {
+    if (tooltip == tooltip_)
+        return;
+    tooltip_ = std::move(tooltip);
+    changed(Property::tooltip);
+}
+
+// --- Label ---
+
+Label::Label(Form& form, std::string name, const Label& like)
+    : Control(form, std::move(name)), left_(like.left_), top_(like.top_), caption_(like.caption_),
+      fore_colour_(like.fore_colour_), font_(like.font_) {
+    set_visible(false);
+}
+
+void Label::move(Twips left, Twips top) {
+    if (left == left_ && top == top_)
+        return;
+    left_ = left;
+    top_ = top;
+    changed(Property::position);
+}
+
+void Label::set_caption(std::string caption) {
+    if (caption == caption_)
+        return;
+    caption_ = std::move(caption);
+    changed(Property::text);
+}
+
+void Label::set_fore_colour(Colour colour) {
+    if (fore_colour_ == colour)
+        return;
+    fore_colour_ = colour;
+    changed(Property::colours);
+}
+
+void Label::set_font(const Font& font) {
+    if (font == font_)
+        return;
+    font_ = font;
+    changed(Property::font);
+}
+
+void Label::set_bold(bool bold) {
+    Font f = font_;
+    f.weight = bold ? 700 : 400;
+    set_font(f);
+}
+
+// --- Image ---
+
+void Image::place(const Rect& rect) {
+    rect_ = rect;
+    changed(Property::position);
+}
+
+void Image::set_picture(const Picture* picture) {
+    if (picture == picture_)
+        return;
+    picture_ = picture;
+    changed(Property::picture);
+}
+
+void Image::click() {
+    if (visible() && enabled() && form().accepts_input())
+        form().raise(on_click);
+}
+
+// --- Button ---
+
+void Button::place(const Rect& rect) {
+    rect_ = rect;
+    changed(Property::position);
+}
+
+void Button::set_caption(std::string caption) {
+    if (caption == caption_)
+        return;
+    caption_ = std::move(caption);
+    changed(Property::text);
+}
+
+void Button::click() {
+    if (visible() && enabled() && form().accepts_input())
+        form().raise(on_click);
+}
+
+// --- MenuItem ---
+
+MenuItem::MenuItem(Form& form, std::string name, std::string caption, MenuItem* parent)
+    : Control(form, std::move(name)), caption_(std::move(caption)), parent_(parent) {
+    if (parent_)
+        parent_->items_.push_back(this);
+}
+
+MenuItem::MenuItem(Form& form, std::string name, const MenuItem& like, const MenuItem* after)
+    : Control(form, std::move(name)), checkable(like.checkable), caption_(like.caption_),
+      parent_(like.parent_) {
+    set_visible(false);
+    if (!parent_)
+        return;
+    auto& siblings = parent_->items_;
+    const auto at = std::find(siblings.begin(), siblings.end(), after);
+    siblings.insert(at == siblings.end() ? siblings.begin() : std::next(at), this);
+}
+
+void MenuItem::set_caption(std::string caption) {
+    if (caption == caption_)
+        return;
+    caption_ = std::move(caption);
+    changed(Property::text);
+}
+
+void MenuItem::set_checked(bool checked) {
+    if (checked == checked_)
+        return;
+    checked_ = checked;
+    changed(Property::checked);
+}
+
+void MenuItem::click() {
+    if (visible() && enabled() && !separator() && form().accepts_input())
+        form().raise(on_click);
+}
+
+// --- Timer ---
+
+Timer::Timer(Form& form, std::string name) : form_(form), name_(std::move(name)) {
+    form_.desktop().add(*this);
+}
+
+Timer::~Timer() {
+    form_.desktop().remove(*this);
+}
+
+void Timer::set_interval(int ms) {
+    interval_ = std::max(0, ms);
+    restart();
+}
+
+void Timer::set_enabled(bool enabled) {
+    if (enabled == enabled_)
+        return;
+    enabled_ = enabled;
+    restart();
+}
+
+void Timer::restart() {
+    form_.desktop().restart(*this);
+}
+
+// --- Form ---
+
+Form::Form(Desktop& desktop, std::string name) : desktop_(desktop), name_(std::move(name)) {}
+
+Form::~Form() {
+    // The form's own handlers are gone with the class that set them: nothing is raised now.
+    peer_.reset();
+    if (modal_)
+        desktop_.pop_modal(*this);
+    if (loaded_)
+        desktop_.unloaded(*this);
+}
+
+void Form::set_caption(std::string caption) {
+    if (caption == caption_)
+        return;
+    caption_ = std::move(caption);
+    changed(Property::text);
+}
+
+void Form::set_client_size(Twips width, Twips height) {
+    client_width_ = width;
+    client_height_ = height;
+}
+
+void Form::set_outer_height(Twips height) {
+    outer_height_ = height;
+    changed(Property::height);
+}
+
+void Form::set_back_colour(Colour colour) {
+    back_colour_ = colour;
+    changed(Property::colours);
+}
+
+void Form::set_icon(const Picture* picture) {
+    if (picture == icon_)
+        return;
+    icon_ = picture;
+    changed(Property::picture);
+}
+
+Timer& Form::add_timer(std::string name) {
+    timers_.push_back(std::make_unique<Timer>(*this, std::move(name)));
+    return *timers_.back();
+}
+
+std::vector<MenuItem*> Form::menu_bar() const {
+    std::vector<MenuItem*> menus;
+    for (const auto& c : controls_)
+        if (c->kind() == Control::Kind::menu_item) {
+            auto* item = static_cast<MenuItem*>(c.get());
+            if (!item->parent())
+                menus.push_back(item);
+        }
+    return menus;
+}
+
+void Form::show() {
+    if (!loaded_) {
+        load();
+        if (!loaded_)
+            return; // closed during its own load
+    }
+    if (shown_)
+        return;
+    shown_ = true;
+    peer_->show();
+}
+
+void Form::show_modal() {
+    if (loaded_)
+        return; // already on the screen
+    owner_ = desktop_.top_modal();
+    if (!owner_ && !desktop_.forms().empty())
+        owner_ = desktop_.forms().front();
+    modal_ = true;
+    desktop_.push_modal(*this);
+    show();
+    if (loaded_)
+        desktop_.backend().run_until_unloaded(*this);
+    desktop_.pop_modal(*this);
+    modal_ = false;
+    owner_ = nullptr;
+}
+
+void Form::load() {
+    loaded_ = true;
+    desktop_.loaded(*this);
+    peer_ = desktop_.backend().create_window(*this);
+    raise(on_load);
+}
+
+void Form::unload() {
+    if (!loaded_ || unload_pending_)
+        return;
+    if (busy_ > 0) {
+        unload_pending_ = true;
+        if (shown_ && peer_)
+            peer_->hide();
+        shown_ = false;
+        return;
+    }
+    finish_unload();
+}
+
+void Form::finish_unload() {
+    unload_pending_ = true; // a close asked for by the handlers below changes nothing
+    ++busy_;
+    if (on_query_unload)
+        on_query_unload();
+    if (on_unload)
+        on_unload();
+    --busy_;
+    for (auto& timer : timers_)
+        timer->set_enabled(false);
+    peer_.reset();
+    shown_ = false;
+    loaded_ = false;
+    unload_pending_ = false;
+    desktop_.unloaded(*this);
+}
+
+void Form::raise(const std::function<void()>& handler) {
+    if (!handler)
+        return;
+    ++busy_;
+    handler();
+    if (--busy_ == 0 && unload_pending_ && loaded_)
+        finish_unload();
+}
+
+void Form::key_down(int key, int shift) {
+    if (!loaded_ || !key_preview || !on_key_down || !accepts_input())
+        return;
+    raise([&] { on_key_down(key, shift); });
+}
+
+bool Form::accepts_input() const {
+    const Form* top = desktop_.top_modal();
+    return loaded_ && (top == nullptr || top == this);
+}
+
+void Form::changed(Property property) {
+    if (peer_)
+        peer_->changed(property);
+}
+
+void Form::changed(Control& control, Property property) {
+    if (peer_)
+        peer_->changed(control, property);
+}
+
+void Form::added(Control& control) {
+    if (peer_)
+        peer_->added(control);
+}
+
+} // namespace window_system
