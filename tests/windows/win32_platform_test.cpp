@@ -1,6 +1,7 @@
-// The registry listing on a scratch key of the current user, device names, opens that must
-// fail without a device, and the pause.
+// The registry listing on a scratch key of the current user, text from the ANSI code page,
+// device names, opens that must fail without a device, and the pause.
 #include "pause.h"
+#include "system_text.h"
 #include "weather.h"
 #include "win32_ports.h"
 
@@ -87,6 +88,20 @@ TEST_F(RegistryListing, ValuesThatCannotBeReadAreLeftOut) {
     text("d", "COM5");
     const std::vector<std::string> expected{"COM3\0"s, "COM5\0"s};
     EXPECT_EQ(list(), expected);
+}
+
+TEST(SystemText, TheAnsiCodePageBecomesUtf8) {
+    ASSERT_EQ(GetACP(), 1252u) << "the cases below are for Western European text";
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"", ""},
+        {"COM3\0"s, "COM3\0"s},
+        {"COM\xBA", "COM\xC2\xBA"},
+        {"\xC7\xE0 \xFC\x80", "\xC3\x87\xC3\xA0 \xC3\xBC\xE2\x82\xAC"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::utf8_from_system(c.in), c.out) << testing::PrintToString(c.in);
 }
 
 TEST(DevicePath, EveryPortUpTo999GetsItsOwnNameAndLongerNumbersNone) {
