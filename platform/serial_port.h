@@ -22,6 +22,9 @@ inline bool is_open_handle(Handle h) {
 // Port numbers run from 1 to 999; every other number has no device.
 inline constexpr int highest_port = 999;
 
+// An open handle outlives its device: one that goes away (an adapter pulled out) is let go at
+// once and opened again by its port number, at most once a second, with the same settings;
+// meanwhile every read is a miss.
 class SerialPort {
 public:
     virtual ~SerialPort() = default;

@@ -14,6 +14,10 @@ namespace platform {
 // ten-character device name and must not be cut to another port's number.
 std::string com_device_path(int port);
 
+// The system's handle behind handle `h` of `port` (made by make_serial_port()), or
+// INVALID_HANDLE_VALUE when there is none: `h` is not open, or its device is away.
+HANDLE system_handle(const SerialPort& port, Handle h);
+
 // The data of every value under `subkey` of `root`, in the registry's order, each cut to the
 // length the registry reports (so a text value keeps its terminating NUL). Values that cannot
 // be read are left out; a key that cannot be opened gives an empty list.

@@ -5,12 +5,16 @@
 //                        three digits, so that 1000 and up would land on it if cut
 //   NIMBREL_COM_LATE     hash sentences 50 ms after the poll
 //   NIMBREL_COM_MISSING  a number nothing is mapped to
+//   NIMBREL_COM_REPLUG   hash sentences from a station that hangs up after three answered
+//                        polls; the port then comes back with another station behind it, as an
+//                        adapter that is pulled out and plugged in again
 #include "pause.h"
 #include "weather.h"
 #include "win32_ports.h"
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
@@ -38,6 +42,7 @@ protected:
     const std::int16_t star_port = station("NIMBREL_COM_STAR");
     const std::int16_t late_port = station("NIMBREL_COM_LATE");
     const std::int16_t missing_port = station("NIMBREL_COM_MISSING");
+    const std::int16_t replug_port = station("NIMBREL_COM_REPLUG");
 
     std::unique_ptr<platform::SerialPort> port = platform::make_serial_port();
     std::unique_ptr<platform::PortLister> lister = platform::make_port_lister();
@@ -66,7 +71,8 @@ TEST_F(Win32Link, TheRegistryListsEveryMappedPortWithItsNul) {
 
 TEST_F(Win32Link, OpenSetsTheLineAndTheTimeOuts) {
     ASSERT_TRUE(link.open_port(hash_port));
-    const HANDLE h = reinterpret_cast<HANDLE>(link.state.com_handle);
+    const HANDLE h = platform::system_handle(*port, link.state.com_handle);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     ASSERT_TRUE(GetCommState(h, &dcb));
@@ -88,8 +94,10 @@ TEST_F(Win32Link, OpenSetsTheLineAndTheTimeOuts) {
     EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 10u);
     EXPECT_EQ(t.WriteTotalTimeoutConstant, 100u);
 
+    const platform::Handle open = link.state.com_handle;
     link.close_port();
     EXPECT_EQ(link.state.com_handle, platform::no_handle);
+    EXPECT_EQ(platform::system_handle(*port, open), INVALID_HANDLE_VALUE);
     link.close_port(); // a second close does nothing
     EXPECT_EQ(link.state.com_handle, platform::no_handle);
 }
@@ -175,6 +183,59 @@ TEST_F(Win32Link, AMissingPortFailsAtOnceAndEveryPollMisses) {
     link.poll_station();
     EXPECT_EQ(link.state.miss_count, -4);
     EXPECT_EQ(link.state.pressure, 0.0f);
+}
+
+TEST_F(Win32Link, AStationThatHangsUpIsTakenBackUnderTheSameHandle) {
+    ASSERT_TRUE(link.open_port(replug_port));
+    const platform::Handle handle = link.state.com_handle;
+    const auto system = [&] { return platform::system_handle(*port, handle); };
+    ASSERT_NE(system(), INVALID_HANDLE_VALUE);
+
+    // Readings until the station hangs up: the port lets go of the device at once.
+    int readings = 0;
+    for (const auto end = Clock::now() + std::chrono::seconds(5);
+         system() != INVALID_HANDLE_VALUE && Clock::now() < end;) {
+        link.state.pressure = 0;
+        poll_for_reading();
+        readings += link.state.pressure > 0;
+    }
+    ASSERT_EQ(system(), INVALID_HANDLE_VALUE) << "the hang-up was not noticed";
+    EXPECT_GE(readings, 1);
+    EXPECT_LE(readings, 3);
+    const auto gone = Clock::now();
+    link.state.pressure = 0;
+
+    // Misses, each taking its time, until the port finds the station that has come back.
+    int misses = 0;
+    long long shortest_us = LLONG_MAX;
+    bool lost = false;
+    for (const auto end = gone + std::chrono::seconds(5);
+         link.state.pressure == 0 && Clock::now() < end;) {
+        const auto start = Clock::now();
+        link.poll_station();
+        if (link.state.pressure > 0)
+            break;
+        ++misses;
+        shortest_us = std::min<long long>(
+            shortest_us,
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
+        lost = lost || link.state.link_kind == 0;
+    }
+    const long long away = ms_since(gone);
+    ASSERT_GT(link.state.pressure, 0.0f) << "not back after " << misses << " misses";
+    EXPECT_GE(away, 900) << "opened again sooner than a second after it had gone";
+    EXPECT_GE(misses, 6);
+    EXPECT_GE(shortest_us, 10000) << "a miss on a port whose device is away came back early";
+    EXPECT_TRUE(lost);
+
+    EXPECT_EQ(link.state.com_handle, handle);
+    EXPECT_FLOAT_EQ(link.state.pressure, 1013.25f);
+    EXPECT_EQ(link.state.link_kind, 2);
+    EXPECT_EQ(link.state.miss_count, -6);
+    COMMTIMEOUTS t{};
+    ASSERT_TRUE(GetCommTimeouts(system(), &t)) << "set up again as at the open";
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, 10u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 100u);
 }
 
 } // namespace
