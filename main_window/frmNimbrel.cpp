@@ -6,6 +6,7 @@
 #include "numeric_text.h"
 #include "pictures.h"
 #include "settings_store.h"
+#include "system_text.h"
 #include "weather.h"
 
 #include <algorithm>
@@ -128,13 +129,18 @@ void frmNimbrel::carga_coms() {
             mncom[i].on_click = [this, i] { mncom_Click(i); };
         std::string name = ports[std::size_t(i - 1)];
         std::erase(name, '\0'); // a listed name may carry its terminating NUL
-        mncom[i].set_caption(name);
+        if (port_names_.size() <= std::size_t(i))
+            port_names_.resize(std::size_t(i) + 1);
+        mncom[i].set_caption(platform::utf8_from_system(name));
+        port_names_[std::size_t(i)] = std::move(name);
         mncom[i].set_visible(true);
     }
 }
 
 std::int16_t frmNimbrel::item_number(std::int16_t index) const {
-    return mncom.exists(index) ? weather::com_number(mncom[index].caption()) : 0;
+    return index >= 0 && std::size_t(index) < port_names_.size()
+               ? weather::com_number(port_names_[std::size_t(index)])
+               : 0;
 }
 
 bool frmNimbrel::Abrir_puerto(std::int16_t port) {

@@ -7,6 +7,8 @@
 #include "form.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 class SettingsStore;
@@ -81,6 +83,9 @@ private:
 
     weather::Link& link_;
     platform::SettingsStore& store_;
+    // The name behind each port item as the system listed it, in its own code page: the item
+    // numbers come from these; "none" for item 0.
+    std::vector<std::string> port_names_{"none"};
 };
 
 } // namespace main_window

@@ -2,6 +2,7 @@
 
 #include "auto_weather_icon.h"
 #include "numeric_text.h"
+#include "system_text.h"
 
 #include <algorithm>
 #include <vector>
@@ -96,7 +97,7 @@ void frmAutoWeather::start_scan() {
         lblCOM.load(i); // fails for the layout's label and those of an earlier listing
         Label& label = lblCOM[i];
         label.move(240, static_cast<std::int16_t>(i * 300 + 400));
-        label.set_caption(shown_name(name));
+        label.set_caption(platform::utf8_from_system(shown_name(name)));
         label.tag = std::to_string(weather::com_number(name));
         label.set_fore_colour(colours::grey);
         label.set_visible(true);

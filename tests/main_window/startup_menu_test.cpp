@@ -79,6 +79,13 @@ TEST_F(WindowTest, PortMenuFollowsShorterAndLongerListings) {
     // The port items stand between "none" and the separator before "Auto".
     EXPECT_EQ(window().mnoptions.items()[5], &window().mn1);
 
+    // Names come in the system's code page; the menu shows them as text, and the item numbers
+    // still come from the listed bytes.
+    ports.names = {"\xC7OM5 (\xBA)"};
+    window().carga_coms();
+    EXPECT_EQ(shown_ports(), (std::vector<std::string>{"none", "\uFFFDOM5 (\uFFFD)"}));
+    EXPECT_EQ(window().item_number(1), 5);
+
     ports.names.clear();
     window().carga_coms();
     EXPECT_EQ(shown_ports(), std::vector<std::string>{"none"});
