@@ -1,6 +1,8 @@
-// The registry listing on a scratch key of the current user, device names, opens that must
-// fail without a device, and the pause.
+// The registry listing and the settings store on scratch keys of the current user, text from
+// the ANSI code page, device names, opens that must fail without a device, and the pause.
 #include "pause.h"
+#include "settings_store.h"
+#include "system_text.h"
 #include "weather.h"
 #include "win32_ports.h"
 
@@ -87,6 +89,131 @@ TEST_F(RegistryListing, ValuesThatCannotBeReadAreLeftOut) {
     text("d", "COM5");
     const std::vector<std::string> expected{"COM3\0"s, "COM5\0"s};
     EXPECT_EQ(list(), expected);
+}
+
+// The settings of an application of its own, removed afterwards.
+class RegistrySettings : public ::testing::Test {
+protected:
+    void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, app_key_.c_str()); }
+
+    // Stores `data` as it is, of any type and length, under key "raw" of section "main".
+    void raw(DWORD type, const std::wstring& data, DWORD bytes) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, section_key_.c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(
+            RegSetValueExW(key, L"raw", 0, type, reinterpret_cast<const BYTE*>(data.data()), bytes),
+            ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    // What the registry holds under `name` of section "main": its type and its bytes.
+    std::pair<DWORD, std::wstring> stored(const wchar_t* name) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, section_key_.c_str(), 0, KEY_READ, &key) !=
+            ERROR_SUCCESS)
+            return {REG_NONE, L"(no key)"};
+        std::wstring data(64, L'?');
+        DWORD type = REG_NONE;
+        DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+        if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                             &bytes) != ERROR_SUCCESS)
+            data = L"(no value)";
+        else
+            data.resize(bytes / sizeof(wchar_t));
+        RegCloseKey(key);
+        return {type, data};
+    }
+
+    const std::string app = "nimbrel-test-" + std::to_string(GetCurrentProcessId());
+    const std::wstring app_key_ =
+        L"Software\\VB and VBA Program Settings\\" + std::wstring(app.begin(), app.end());
+    const std::wstring section_key_ = app_key_ + L"\\main";
+    std::unique_ptr<platform::SettingsStore> store = platform::make_settings_store();
+};
+
+TEST_F(RegistrySettings, TextIsStoredAsUtf16UnderTheProgramSettingsKeyAndReadBack) {
+    EXPECT_EQ(store->get(app, "main", "weather_com", "1"), "1"); // nothing stored yet
+    store->save(app, "main", "weather_com", "3");
+    store->save(app, "main", "place", "\xC3\x87\xC3\xA0 \xC3\xBC\xE2\x82\xAC");
+    store->save(app, "main", "empty", "");
+    EXPECT_EQ(stored(L"weather_com"), std::make_pair(DWORD{REG_SZ}, std::wstring(L"3\0", 2)));
+    EXPECT_EQ(stored(L"place"),
+              std::make_pair(DWORD{REG_SZ}, std::wstring(L"\u00C7\u00E0 \u00FC\u20AC\0", 6)));
+    EXPECT_EQ(stored(L"empty"), std::make_pair(DWORD{REG_SZ}, std::wstring(L"\0", 1)));
+
+    const auto fresh = platform::make_settings_store(); // nothing kept in the object
+    EXPECT_EQ(fresh->get(app, "main", "weather_com", "1"), "3");
+    EXPECT_EQ(fresh->get(app, "main", "place", ""), "\xC3\x87\xC3\xA0 \xC3\xBC\xE2\x82\xAC");
+    EXPECT_EQ(fresh->get(app, "main", "empty", "x"), "");
+    EXPECT_EQ(fresh->get(app, "main", "show_jet", "0"), "0");
+    EXPECT_EQ(fresh->get(app, "other", "weather_com", "1"), "1");
+    EXPECT_EQ(fresh->get(app + "x", "main", "weather_com", "1"), "1");
+    store->save(app, "main", "weather_com", "12");
+    EXPECT_EQ(fresh->get(app, "main", "weather_com", "1"), "12");
+}
+
+TEST_F(RegistrySettings, ValuesOfOtherTypesOrOddShapesReadSoundly) {
+    const std::string bad = "\xEF\xBF\xBD";      // U+FFFD
+    const std::wstring big((1 << 19) + 1, L'7'); // beyond the megabyte that the store reads
+    const std::wstring long_text(70000, L'5');
+    const struct {
+        const char* what;
+        DWORD type;
+        std::wstring data;
+        DWORD bytes;
+        std::string expected;
+    } cases[] = {
+        {"dword", REG_DWORD, std::wstring(L"\x0003\0", 2), 4, "fallback"},
+        {"binary", REG_BINARY, L"3", 2, "fallback"},
+        {"multi", REG_MULTI_SZ, std::wstring(L"3\0\0", 3), 6, "fallback"},
+        {"no NUL", REG_SZ, L"12", 4, "12"},
+        {"odd length", REG_SZ, L"12x", 5, "12"},
+        {"one byte", REG_SZ, L"1", 1, ""},
+        {"no data", REG_SZ, L"", 0, ""},
+        {"NUL inside", REG_SZ, std::wstring{L'1', L'\0', L'2', L'\0'}, 8, "1"},
+        {"not expanded", REG_EXPAND_SZ, L"%TEMP%", 14, "%TEMP%"},
+        {"lone surrogate", REG_SZ, std::wstring{wchar_t(0xD800), L'7'}, 4, bad + "7"},
+        {"long", REG_SZ, long_text, static_cast<DWORD>(long_text.size() * 2),
+         std::string(long_text.size(), '5')},
+        {"beyond the limit", REG_SZ, big, static_cast<DWORD>(big.size() * 2), "fallback"},
+    };
+    for (const auto& c : cases) {
+        raw(c.type, c.data, c.bytes);
+        const std::string got = store->get(app, "main", "raw", "fallback");
+        EXPECT_TRUE(got == c.expected) << c.what << ": " << got.size() << " bytes, "
+                                       << testing::PrintToString(got.substr(0, 20));
+    }
+}
+
+TEST_F(RegistrySettings, AStoreThatCannotBeWrittenSaysSoOnceAndGoesOn) {
+    const std::string too_long(300, 's'); // the registry takes key names up to 255 characters
+    testing::internal::CaptureStderr();
+    store->save(app, too_long, "weather_com", "3");
+    store->save(app, "main", "bad\0name"s, "3"); // a NUL would store under another name
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("cannot write the settings"), std::string::npos) << said;
+    EXPECT_EQ(said.find("cannot write the settings"), said.rfind("cannot write the settings"))
+        << said;
+    EXPECT_EQ(store->get(app, too_long, "weather_com", "1"), "1");
+    EXPECT_EQ(stored(L"bad"), std::make_pair(DWORD{REG_NONE}, std::wstring(L"(no key)")));
+    EXPECT_EQ(store->get(app, "main", "bad\0name"s, "1"), "1");
+    store->save(app, "main", "weather_com", "4");
+    EXPECT_EQ(store->get(app, "main", "weather_com", "1"), "4");
+}
+
+TEST(SystemText, TheAnsiCodePageBecomesUtf8) {
+    ASSERT_EQ(GetACP(), 1252u) << "the cases below are for Western European text";
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"", ""},
+        {"COM3\0"s, "COM3\0"s},
+        {"COM\xBA", "COM\xC2\xBA"},
+        {"\xC7\xE0 \xFC\x80", "\xC3\x87\xC3\xA0 \xC3\xBC\xE2\x82\xAC"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::utf8_from_system(c.in), c.out) << testing::PrintToString(c.in);
 }
 
 TEST(DevicePath, EveryPortUpTo999GetsItsOwnNameAndLongerNumbersNone) {
