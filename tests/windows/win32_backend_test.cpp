@@ -133,6 +133,32 @@ TEST_F(Win32Backend, FontsOfTheReadingsAndOfTheLabels) {
     EXPECT_EQ(size_of(backend.hwnd_of(w.label[1]), false).cy, 13);
 }
 
+TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPixel) {
+    win32::Backend backend(120);
+    Desktop desktop(backend);
+    test_support::ScriptedStations ports;
+    weather::Link link(ports, ports);
+    MemoryStore store;
+    main_window::frmNimbrel w(desktop, link, store);
+    w.show();
+    const HWND hwnd = backend.hwnd_of(w);
+    EXPECT_EQ(size_of(hwnd, true).cx, 354);  // 4245 twips: 353.75
+    EXPECT_EQ(size_of(hwnd, false).cy, 192); // 2300 twips: 191.67
+    RECT box{};
+    GetWindowRect(backend.hwnd_of(w.txtPressure), &box);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&box), 2);
+    EXPECT_EQ(box.left, 38);   // 450 twips: 37.5
+    EXPECT_EQ(box.top, 44);    // 525 twips: 43.75
+    EXPECT_EQ(box.right, 134); // 1605 twips: 133.75
+    for (const auto& [control, height] :
+         {std::pair{backend.hwnd_of(w.txtPressure), -23}, {backend.hwnd_of(w.label[1]), -13}}) {
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        EXPECT_EQ(font.lfHeight, height); // 13.5 points: 22.5 pixels; 8 points: 13.33
+    }
+}
+
 TEST_F(Win32Backend, PortMenuTicksAndPutsHiddenItemsBackInPlace) {
     auto& w = main_window();
     const HMENU options = GetSubMenu(GetMenu(backend.hwnd_of(w)), 0);

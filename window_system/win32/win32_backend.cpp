@@ -796,12 +796,11 @@ LRESULT Window::on_message(UINT msg, WPARAM wp, LPARAM lp) {
 
 // --- Backend ---
 
-Backend::Backend() : instance_(GetModuleHandleW(nullptr)) {
+Backend::Backend(int dpi) : instance_(GetModuleHandleW(nullptr)), dpi_(dpi > 0 ? dpi : 96) {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_WIN95_CLASSES;
     InitCommonControlsEx(&controls);
-    dpi_ = system_dpi();
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
     register_class(instance_, form_class, form_proc);

@@ -39,7 +39,8 @@ int system_dpi();
 
 class Backend : public window_system::Backend {
 public:
-    Backend();
+    // Lays out at `dpi` dots per inch: the system's, or another one for a test of scaling.
+    explicit Backend(int dpi = system_dpi());
     ~Backend() override;
     Backend(const Backend&) = delete;
     Backend& operator=(const Backend&) = delete;
