@@ -8,6 +8,7 @@
 #include "weather.h"
 #include "win32_backend.h"
 
+#include <commctrl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -109,7 +110,7 @@ TEST_F(Win32Backend, MainWindowClientAreaAndOuterHeightsInPixels) {
     EXPECT_EQ(store.values["show_jet"], "1");
 }
 
-TEST_F(Win32Backend, FontsOfTheReadingsAndOfTheLabels) {
+TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresAsTip) {
     auto& w = main_window();
     const struct {
         HWND control;
@@ -131,6 +132,22 @@ TEST_F(Win32Backend, FontsOfTheReadingsAndOfTheLabels) {
     }
     // One line of the dialog font is 195 twips high.
     EXPECT_EQ(size_of(backend.hwnd_of(w.label[1]), false).cy, 13);
+
+    const HWND hwnd = backend.hwnd_of(w);
+    HWND tips = nullptr;
+    while ((tips = FindWindowExW(nullptr, tips, TOOLTIPS_CLASSW, nullptr)) &&
+           GetWindow(tips, GW_OWNER) != hwnd) {
+    }
+    ASSERT_TRUE(tips);
+    wchar_t text[512] = {};
+    TOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = hwnd;
+    tool.uId = reinterpret_cast<UINT_PTR>(backend.hwnd_of(w.txtPressure));
+    tool.lpszText = text;
+    SendMessageW(tips, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_FALSE(w.txtPressure.tooltip().empty());
+    EXPECT_EQ(win32::narrow(text), w.txtPressure.tooltip());
 }
 
 TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPixel) {
