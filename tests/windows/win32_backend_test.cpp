@@ -397,6 +397,15 @@ TEST_F(Win32Backend, IconsKeepTheirTransparencyAndPicturesTakeClicks) {
     EXPECT_EQ(clicks, 1);
 }
 
+TEST_F(Win32Backend, NumbersTakeTheDecimalSeparatorOfTheUsersLocale) {
+    wchar_t before[8] = {};
+    ASSERT_GT(GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, before, 8), 0);
+    ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, L","));
+    EXPECT_EQ(desktop.format(985.27f, "0.0"), "985,3");
+    SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, before);
+    EXPECT_EQ(desktop.format(985.27f, "0.0"), "985" + win32::narrow(before) + "3");
+}
+
 TEST_F(Win32Backend, WakeUpTimerRunsTheSchedulerOnTime) {
     Form form(desktop, "frmTest");
     form.set_client_size(3000, 2000);
