@@ -1,5 +1,4 @@
-// The per-user settings: text values found by application, section and key, kept in an INI
-// file.
+// The per-user settings: text values found by application, section and key.
 #pragma once
 
 #include <memory>
@@ -19,12 +18,13 @@ public:
                       const std::string& value) = 0;
 };
 
-// The user's own settings file, $XDG_CONFIG_HOME/<app>/<app>.conf, or ~/.config/<app>/<app>.conf
-// when XDG_CONFIG_HOME is unset, empty or not an absolute path. Not built for Windows, where
-// the settings belong in the registry.
+// The user's own settings: on Windows the registry under HKEY_CURRENT_USER\Software\VB and VBA
+// Program Settings\<app>\<section>; elsewhere the file $XDG_CONFIG_HOME/<app>/<app>.conf, or
+// ~/.config/<app>/<app>.conf when XDG_CONFIG_HOME is unset, empty or not an absolute path.
 std::unique_ptr<SettingsStore> make_settings_store();
 
-// An INI file at `path`, for tests and tools that must not touch the user's settings.
+// An INI file at `path`, for tests and tools that must not touch the user's settings. Not
+// built for Windows.
 std::unique_ptr<SettingsStore> make_file_settings_store(const std::string& path);
 
 } // namespace platform

@@ -1,5 +1,6 @@
-// A main window on the headless backend with a manual clock, scripted serial ports and a
-// settings file of its own.
+// A main window on the headless backend with a manual clock, scripted serial ports and
+// settings of its own: a file of its own, or on Windows the registry of the test's private
+// Wine prefix, emptied for every test.
 #pragma once
 
 #include "frmNimbrel.h"
@@ -7,7 +8,6 @@
 #include "pictures.h"
 #include "scripted_stations.h"
 #include "settings_store.h"
-#include "temp_dir.h"
 #include "weather.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +15,25 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "temp_dir.h"
+#include <filesystem>
+#endif
+
 class WindowTest : public ::testing::Test {
 protected:
-    void TearDown() override { EXPECT_EQ(backend.left_open, 0) << "a dialog was left open"; }
+#ifdef _WIN32
+    static constexpr const wchar_t* settings_key =
+        L"Software\\VB and VBA Program Settings\\KORVANE_1";
+    WindowTest() {
+        RegDeleteTreeW(HKEY_CURRENT_USER, settings_key);
+    }
+#endif
+    void TearDown() override {
+        EXPECT_EQ(backend.left_open, 0) << "a dialog was left open";
+    }
 
     // The window, created on first use.
     main_window::frmNimbrel& window() {
@@ -37,6 +53,18 @@ protected:
     }
     void put(const std::string& key, const std::string& value) {
         store->save("KORVANE_1", "main", key, value);
+    }
+    // Whether anything at all has been written to the settings.
+    bool anything_stored() const {
+#ifdef _WIN32
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, settings_key, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        return true;
+#else
+        return std::filesystem::exists(settings_file);
+#endif
     }
 
     // Captions of the port items that show, in menu order.
@@ -70,9 +98,13 @@ protected:
     window_system::Desktop desktop{backend};
     test_support::ScriptedStations ports;
     weather::Link link{ports, ports};
+#ifdef _WIN32
+    std::unique_ptr<platform::SettingsStore> store = platform::make_settings_store();
+#else
     test_support::TempDir dir;
     std::string settings_file = dir.path() + "/settings.conf";
     std::unique_ptr<platform::SettingsStore> store =
         platform::make_file_settings_store(settings_file);
+#endif
     std::unique_ptr<main_window::frmNimbrel> w;
 };

@@ -1,0 +1,436 @@
+// The Win32 backend shows what the model holds: real windows on a display, read back with
+// Win32 calls. Run by run-under-wine on its own X server at 96 dpi.
+#include "desktop.h"
+#include "frmNimbrel.h"
+#include "pictures.h"
+#include "scripted_stations.h"
+#include "settings_store.h"
+#include "weather.h"
+#include "win32_backend.h"
+
+#include <commctrl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace window_system;
+
+class MemoryStore : public platform::SettingsStore {
+public:
+    std::string get(const std::string&, const std::string&, const std::string& key,
+                    const std::string& fallback) override {
+        const auto it = values.find(key);
+        return it == values.end() ? fallback : it->second;
+    }
+    void save(const std::string&, const std::string&, const std::string& key,
+              const std::string& value) override {
+        values[key] = value;
+    }
+    std::map<std::string, std::string> values;
+};
+
+// The items of a menu as it shows them, "-" for a separator and "[x]" before a ticked one.
+std::vector<std::wstring> menu_items(HMENU menu) {
+    std::vector<std::wstring> items;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[64] = {};
+        const UINT state = GetMenuState(menu, UINT(i), MF_BYPOSITION);
+        if (state & MF_SEPARATOR) {
+            items.push_back(L"-");
+            continue;
+        }
+        GetMenuStringW(menu, UINT(i), text, 64, MF_BYPOSITION);
+        items.push_back(std::wstring(state & MF_CHECKED ? L"[x]" : L"") + text);
+    }
+    return items;
+}
+
+// A click on the menu item with `caption`, as the menu sends it.
+void choose(HWND window, HMENU menu, const std::wstring& caption) {
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[64] = {};
+        GetMenuStringW(menu, UINT(i), text, 64, MF_BYPOSITION);
+        if (caption == text) {
+            PostMessageW(window, WM_COMMAND, GetMenuItemID(menu, i), 0);
+            return;
+        }
+    }
+    ADD_FAILURE() << "no menu item " << std::string(caption.begin(), caption.end());
+}
+
+SIZE size_of(HWND hwnd, bool client) {
+    RECT r{};
+    client ? GetClientRect(hwnd, &r) : GetWindowRect(hwnd, &r);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+void press(HWND target, WPARAM key) {
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+}
+
+class Win32Backend : public ::testing::Test {
+protected:
+    // The main window on scripted ports COM3 and COM1, loaded and shown.
+    main_window::frmNimbrel& main_window() {
+        ports.add(3);
+        ports.add(1, "$#52.5,1,23.4,2,101325\r");
+        window = std::make_unique<main_window::frmNimbrel>(desktop, link, store);
+        window->show();
+        backend.pump(true);
+        return *window;
+    }
+
+    win32::Backend backend;
+    Desktop desktop{backend};
+    test_support::ScriptedStations ports;
+    weather::Link link{ports, ports};
+    MemoryStore store;
+    std::unique_ptr<main_window::frmNimbrel> window;
+};
+
+TEST_F(Win32Backend, MainWindowClientAreaAndOuterHeightsInPixels) {
+    auto& w = main_window();
+    const HWND hwnd = backend.hwnd_of(w);
+    ASSERT_EQ(backend.dpi(), 96);
+    EXPECT_EQ(size_of(hwnd, true).cx, 283);  // 4245 twips
+    EXPECT_EQ(size_of(hwnd, false).cy, 153); // 2300 twips
+    // The reading rows end at 1410 twips, in view; the jet rows begin at 1560, below the edge.
+    EXPECT_GE(size_of(hwnd, true).cy, 94);
+    EXPECT_LE(size_of(hwnd, true).cy, 104);
+    const LONG width = size_of(hwnd, false).cx;
+    choose(hwnd, GetSubMenu(GetMenu(hwnd), 0), L"Show Jet Fields");
+    backend.pump(true);
+    EXPECT_EQ(size_of(hwnd, false).cy, 220); // 3300 twips
+    EXPECT_GE(size_of(hwnd, true).cy, 143);  // txtCorr ends at 2145
+    EXPECT_EQ(size_of(hwnd, false).cx, width);
+    EXPECT_EQ(store.values["show_jet"], "1");
+}
+
+TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresAsTip) {
+    auto& w = main_window();
+    const struct {
+        HWND control;
+        const wchar_t* face;
+        LONG height;
+        LONG weight;
+        BYTE charset;
+    } cases[] = {{backend.hwnd_of(w.txtPressure), L"MS Sans Serif", -18, 700, ANSI_CHARSET},
+                 {backend.hwnd_of(w.label[1]), L"MS Shell Dlg 2", -11, 400, DEFAULT_CHARSET}};
+    for (const auto& c : cases) {
+        LOGFONTW font{};
+        ASSERT_NE(GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c.control, WM_GETFONT, 0, 0)),
+                             sizeof font, &font),
+                  0);
+        EXPECT_STREQ(font.lfFaceName, c.face);
+        EXPECT_EQ(font.lfHeight, c.height);
+        EXPECT_EQ(font.lfWeight, c.weight);
+        EXPECT_EQ(font.lfCharSet, c.charset);
+    }
+    // One line of the dialog font is 195 twips high.
+    EXPECT_EQ(size_of(backend.hwnd_of(w.label[1]), false).cy, 13);
+
+    const HWND hwnd = backend.hwnd_of(w);
+    HWND tips = nullptr;
+    while ((tips = FindWindowExW(nullptr, tips, TOOLTIPS_CLASSW, nullptr)) &&
+           GetWindow(tips, GW_OWNER) != hwnd) {
+    }
+    ASSERT_TRUE(tips);
+    wchar_t text[512] = {};
+    TOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = hwnd;
+    tool.uId = reinterpret_cast<UINT_PTR>(backend.hwnd_of(w.txtPressure));
+    tool.lpszText = text;
+    SendMessageW(tips, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_FALSE(w.txtPressure.tooltip().empty());
+    EXPECT_EQ(win32::narrow(text), w.txtPressure.tooltip());
+}
+
+TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPixel) {
+    win32::Backend backend(120);
+    Desktop desktop(backend);
+    test_support::ScriptedStations ports;
+    weather::Link link(ports, ports);
+    MemoryStore store;
+    main_window::frmNimbrel w(desktop, link, store);
+    w.show();
+    const HWND hwnd = backend.hwnd_of(w);
+    EXPECT_EQ(size_of(hwnd, true).cx, 354);  // 4245 twips: 353.75
+    EXPECT_EQ(size_of(hwnd, false).cy, 192); // 2300 twips: 191.67
+    RECT box{};
+    GetWindowRect(backend.hwnd_of(w.txtPressure), &box);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&box), 2);
+    EXPECT_EQ(box.left, 38);   // 450 twips: 37.5
+    EXPECT_EQ(box.top, 44);    // 525 twips: 43.75
+    EXPECT_EQ(box.right, 134); // 1605 twips: 133.75
+    for (const auto& [control, height] :
+         {std::pair{backend.hwnd_of(w.txtPressure), -23}, {backend.hwnd_of(w.label[1]), -13}}) {
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        EXPECT_EQ(font.lfHeight, height); // 13.5 points: 22.5 pixels; 8 points: 13.33
+    }
+}
+
+TEST_F(Win32Backend, PortMenuTicksAndPutsHiddenItemsBackInPlace) {
+    auto& w = main_window();
+    const HMENU options = GetSubMenu(GetMenu(backend.hwnd_of(w)), 0);
+    using Items = std::vector<std::wstring>;
+    EXPECT_EQ(menu_items(options),
+              (Items{L"none", L"COM3", L"[x]COM1", L"-", L"Auto", L"-", L"Show Jet Fields"}));
+    ports.names = {"COM1"};
+    w.carga_coms();
+    w.Abrir_puerto(0);
+    EXPECT_EQ(menu_items(options),
+              (Items{L"[x]none", L"COM1", L"-", L"Auto", L"-", L"Show Jet Fields"}));
+    ports.names = {"COM4", "COM1", "COM5 & more"};
+    w.carga_coms();
+    w.Abrir_puerto(1);
+    EXPECT_EQ(menu_items(options), (Items{L"none", L"COM4", L"[x]COM1", L"COM5 && more", L"-",
+                                          L"Auto", L"-", L"Show Jet Fields"}));
+}
+
+TEST_F(Win32Backend, BoxTextsFollowTheModelAndTypingIsAnEdit) {
+    Form form(desktop, "frmTest");
+    form.set_client_size(3000, 2000);
+    auto& box = form.add<TextBox>("txtTest");
+    box.place({150, 150, 1500, 400});
+    int changes = 0;
+    box.on_change = [&] { ++changes; };
+    form.show();
+    const HWND edit = backend.hwnd_of(box);
+    EXPECT_EQ(GetFocus(), edit);
+
+    box.set_text("Temperature (\u00BAC)");
+    wchar_t text[64] = {};
+    GetWindowTextW(edit, text, 64);
+    EXPECT_STREQ(text, L"Temperature (\u00BAC)");
+    EXPECT_EQ(changes, 1);
+    // A text that Windows shows otherwise (up to its NUL) is still the model's text.
+    const std::string with_nul("COM3\0", 5);
+    box.set_text(with_nul);
+    EXPECT_EQ(box.text(), with_nul) << "the model's own text came back as an edit";
+    EXPECT_EQ(changes, 2);
+
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    for (const wchar_t c : std::wstring(L"4\u00B0")) // typed: the selection is replaced
+        PostMessageW(edit, WM_CHAR, c, 1);
+    backend.pump(true);
+    EXPECT_EQ(box.text(), "4\u00B0");
+    EXPECT_EQ(changes, 4);
+}
+
+TEST_F(Win32Backend, BoxColoursArePaintedWithOneBrushPerColour) {
+    Form form(desktop, "frmTest");
+    form.set_client_size(3000, 2000);
+    auto& box = form.add<TextBox>("txtTest");
+    box.place({150, 150, 1500, 400});
+    form.show();
+    const HWND edit = backend.hwnd_of(box);
+    const std::size_t brushes = backend.brush_count();
+    for (int i = 0; i < 50; ++i) {
+        box.set_back_colour(i % 2 ? colours::black : colours::grey);
+        box.set_fore_colour(i % 2 ? colours::green : colours::black);
+        backend.pump(true);
+    }
+    EXPECT_EQ(backend.brush_count(), brushes + 2);
+
+    const HDC dc = GetDC(edit);
+    RECT client{};
+    GetClientRect(edit, &client);
+    const auto brush = reinterpret_cast<HBRUSH>(
+        SendMessageW(backend.hwnd_of(form), WM_CTLCOLOREDIT, WPARAM(dc), LPARAM(edit)));
+    LOGBRUSH info{};
+    GetObjectW(brush, sizeof info, &info);
+    EXPECT_EQ(info.lbColor, RGB(0, 0, 0));
+    EXPECT_EQ(GetTextColor(dc), RGB(0, 255, 0));
+    UpdateWindow(edit);
+    EXPECT_EQ(GetPixel(dc, client.right - 2, client.bottom - 2), RGB(0, 0, 0));
+    ReleaseDC(edit, dc);
+}
+
+TEST_F(Win32Backend, TabWalksTheBoxesAndEscapeInABoxClosesTheMainWindow) {
+    auto& w = main_window();
+    const HWND hwnd = backend.hwnd_of(w);
+    ASSERT_EQ(GetFocus(), backend.hwnd_of(w.txtHumidity));
+    press(GetFocus(), VK_TAB);
+    backend.pump(true);
+    ASSERT_EQ(GetFocus(), backend.hwnd_of(w.txtPressure)); // the label between is passed over
+    press(GetFocus(), VK_ESCAPE);
+    backend.pump(true);
+    EXPECT_FALSE(w.loaded());
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_EQ(store.values["weather_com"], "1");
+}
+
+TEST_F(Win32Backend, SessionEndClosesTheMainWindowAndStoresThePort) {
+    auto& w = main_window();
+    const HWND hwnd = backend.hwnd_of(w);
+    EXPECT_EQ(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0), TRUE);
+    SendMessageW(hwnd, WM_ENDSESSION, TRUE, 0);
+    backend.pump(true);
+    EXPECT_FALSE(w.loaded());
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_EQ(store.values["weather_com"], "1");
+}
+
+TEST_F(Win32Backend, ModalDialogDisablesItsOwnerAndEnterPressesNoButton) {
+    Form owner(desktop, "frmOwner");
+    owner.set_client_size(3000, 2000);
+    owner.add<TextBox>("txtOwner").place({150, 150, 1500, 400});
+    owner.show();
+    const HWND owner_hwnd = backend.hwnd_of(owner);
+
+    Form dialog(desktop, "frmDialog");
+    dialog.set_client_size(3000, 2000);
+    dialog.centred = true;
+    auto& button = dialog.add<Button>("cmdTest");
+    button.place({150, 150, 1200, 500});
+    int clicks = 0;
+    button.on_click = [&] { ++clicks; };
+    auto& timer = dialog.add_timer("Timer1");
+    int ticks = 0;
+    bool owner_enabled = true;
+    HWND dialog_owner = nullptr;
+    timer.on_timer = [&] {
+        const HWND hwnd = backend.hwnd_of(dialog);
+        if (++ticks == 1) {
+            owner_enabled = IsWindowEnabled(owner_hwnd);
+            dialog_owner = GetWindow(hwnd, GW_OWNER);
+            press(GetFocus(), VK_RETURN);
+        } else {
+            dialog.unload();
+        }
+    };
+    timer.set_interval(100);
+    timer.set_enabled(true);
+    dialog.show_modal();
+
+    EXPECT_FALSE(owner_enabled);
+    EXPECT_EQ(dialog_owner, owner_hwnd);
+    EXPECT_EQ(clicks, 0);
+    EXPECT_TRUE(IsWindowEnabled(owner_hwnd));
+    EXPECT_EQ(GetActiveWindow(), owner_hwnd);
+}
+
+TEST_F(Win32Backend, PumpWithoutInputLeavesKeysQueued) {
+    Form form(desktop, "frmTest");
+    form.set_client_size(3000, 2000);
+    auto& box = form.add<TextBox>("txtTest");
+    box.place({150, 150, 1500, 400});
+    auto& menu = form.add<MenuItem>("mnMenu", "Menu", nullptr);
+    int clicks = 0;
+    form.add<MenuItem>("mnItem", "Item", &menu).on_click = [&] { ++clicks; };
+    form.show();
+    backend.pump(true);
+    const HWND hwnd = backend.hwnd_of(form);
+    choose(hwnd, GetSubMenu(GetMenu(hwnd), 0), L"Item");
+    INPUT keys[2] = {};
+    for (INPUT& key : keys) {
+        key.type = INPUT_KEYBOARD;
+        key.ki.wVk = 'A';
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ASSERT_EQ(SendInput(2, keys, sizeof(INPUT)), 2u);
+    PostMessageW(backend.hwnd_of(box), WM_CHAR, 'a', 1);
+    Sleep(100);
+
+    backend.pump(false);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(box.text(), "");
+    backend.pump(true);
+    EXPECT_EQ(box.text(), "aa");
+}
+
+TEST_F(Win32Backend, LabelsSizeThemselvesToTheirCaption) {
+    Form form(desktop, "frmTest");
+    form.set_client_size(4950, 5190);
+    auto& label = form.add<Label>("lblTest");
+    label.move(300, 240);
+    label.set_caption("...");
+    form.show();
+    const HWND hwnd = backend.hwnd_of(label);
+    const SIZE dots = size_of(hwnd, false);
+    label.set_caption("Checking COM ports, please wait...");
+    const SIZE longer = size_of(hwnd, false);
+    label.set_bold(true);
+    const SIZE bold = size_of(hwnd, false);
+    EXPECT_GT(longer.cx, 3 * dots.cx);
+    EXPECT_GT(bold.cx, longer.cx);
+    EXPECT_EQ(dots.cy, 13);
+    EXPECT_EQ(longer.cy, 13);
+}
+
+TEST_F(Win32Backend, IconsKeepTheirTransparencyAndPicturesTakeClicks) {
+    Form form(desktop, "frmTest");
+    form.set_client_size(3000, 2000);
+    form.set_icon(&main_window::disconnected_picture());
+    auto& image = form.add<Image>("imgTest");
+    image.place({150, 150, 240, 240});
+    image.set_picture(&main_window::connected_picture());
+    int clicks = 0;
+    image.on_click = [&] { ++clicks; };
+    form.show();
+    const HWND hwnd = backend.hwnd_of(form);
+
+    const auto small_icon = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0));
+    ICONINFO parts{};
+    ASSERT_TRUE(GetIconInfo(small_icon, &parts));
+    const HDC dc = CreateCompatibleDC(nullptr);
+    SelectObject(dc, parts.hbmMask);
+    EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0, 0, 0));        // red: opaque
+    EXPECT_EQ(GetPixel(dc, 8, 15), RGB(255, 255, 255)); // the bottom row is transparent
+    DeleteDC(dc);
+    DeleteObject(parts.hbmMask);
+    DeleteObject(parts.hbmColor);
+    EXPECT_TRUE(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0));
+    form.set_icon(&main_window::connected_picture());
+    EXPECT_NE(reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0)), small_icon);
+
+    PostMessageW(backend.hwnd_of(image), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    PostMessageW(backend.hwnd_of(image), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    backend.pump(true);
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(Win32Backend, NumbersTakeTheDecimalSeparatorOfTheUsersLocale) {
+    wchar_t before[8] = {};
+    ASSERT_GT(GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, before, 8), 0);
+    ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, L","));
+    EXPECT_EQ(desktop.format(985.27f, "0.0"), "985,3");
+    SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, before);
+    EXPECT_EQ(desktop.format(985.27f, "0.0"), "985" + win32::narrow(before) + "3");
+}
+
+TEST_F(Win32Backend, WakeUpTimerRunsTheSchedulerOnTime) {
+    Form form(desktop, "frmTest");
+    form.set_client_size(3000, 2000);
+    auto& timer = form.add_timer("Timer1");
+    std::vector<std::int64_t> ticks;
+    timer.on_timer = [&] {
+        ticks.push_back(backend.now_ms());
+        if (ticks.size() == 5)
+            form.unload();
+    };
+    form.show();
+    const std::int64_t start = backend.now_ms();
+    timer.set_interval(40);
+    timer.set_enabled(true);
+    // Should the wake-up never come, a plain Win32 timer ends the loop after 5 s.
+    static Form* stuck = nullptr;
+    stuck = &form;
+    const UINT_PTR guard =
+        SetTimer(nullptr, 0, 5000, [](HWND, UINT, UINT_PTR, DWORD) { stuck->unload(); });
+    backend.run_until_unloaded(form);
+    KillTimer(nullptr, guard);
+    ASSERT_EQ(ticks.size(), 5u);
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+        EXPECT_GE(ticks[i] - start, std::int64_t(40 * (i + 1))) << "tick " << i;
+    EXPECT_LT(ticks.back() - start, 1000);
+}
+
+} // namespace

@@ -1,0 +1,97 @@
+// The Win32 backend: a top-level window per loaded form (overlapped with its menu bar, or a
+// dialog-like popup owned by the form below it) and EDIT, STATIC and BUTTON children for its
+// controls, laid out in pixels from the model's twips at the system's DPI. Text is UTF-8 in the
+// model and UTF-16 towards Windows. One window timer wakes the model's scheduler; key presses
+// reach the form in the message loop before the focused control sees them (key preview).
+#pragma once
+
+#include "desktop.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+#include <windows.h>
+
+namespace window_system::win32 {
+
+class Window;
+
+// Every control's child window, and every menu item, has the command id first_control_id plus
+// the control's place in its form's control list, so that a program driving the windows from
+// outside finds a control by the order the form was written in. The ids of the dialog's OK and
+// Cancel commands are never used.
+inline constexpr int first_control_id = 100;
+
+// The class names of the forms' windows and of the backend's hidden wake-up window.
+inline constexpr const wchar_t* form_class = L"TravenorNimbrelForm";
+inline constexpr const wchar_t* wake_class = L"TravenorNimbrelWake";
+
+// UTF-8 to UTF-16. Bytes that are not UTF-8 (a port name from the registry, say) are taken in
+// the ANSI code page instead.
+std::wstring widen(const std::string& text);
+std::string narrow(const std::wstring& text);
+
+// The screen's dots per inch as the program sees them: the system DPI.
+int system_dpi();
+
+class Backend : public window_system::Backend {
+public:
+    // Lays out at `dpi` dots per inch: the system's, or another one for a test of scaling.
+    explicit Backend(int dpi = system_dpi());
+    ~Backend() override;
+    Backend(const Backend&) = delete;
+    Backend& operator=(const Backend&) = delete;
+
+    std::int64_t now_ms() override;
+    void wake_at(std::optional<std::int64_t> ms) override;
+    std::unique_ptr<FormPeer> create_window(Form& form) override;
+    void run_until_unloaded(Form& form) override;
+    void pump(bool with_input) override;
+    void pause(int ms) override;
+    std::string decimal_separator() override;
+
+    int dpi() const { return dpi_; }
+    int px(Twips twips) const { return to_pixels(twips, dpi_); }
+
+    // The window of `form` while it is loaded, and the child window of one of its controls;
+    // for tests that look at them with Win32 calls.
+    HWND hwnd_of(const Form& form) const;
+    HWND hwnd_of(const Control& control) const;
+
+    // GDI objects made once and kept until the backend goes: one brush per colour, one font
+    // per name, size and weight, one icon per picture and size.
+    HBRUSH brush(Colour colour);
+    HFONT font(const Font& font);
+    HICON icon(const Picture& picture, int width, int height);
+    std::size_t brush_count() const { return brushes_.size(); }
+    std::size_t font_count() const { return fonts_.size(); }
+
+private:
+    friend class Window;
+    // Key preview, Tab through the dialog manager, then the usual translation and dispatch.
+    void handle(MSG& msg);
+    Window* window_of(HWND hwnd) const;
+    // A form window that goes away while one of its own messages is being handled is
+    // destroyed once that message is over.
+    void destroy_later(HWND hwnd) { doomed_.push_back(hwnd); }
+    void destroy_doomed();
+    static LRESULT CALLBACK wake_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT CALLBACK form_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+    HINSTANCE instance_;
+    HWND wake_ = nullptr;
+    int dpi_ = 96;
+    LARGE_INTEGER frequency_{};
+    LARGE_INTEGER start_{};
+    std::map<HWND, Window*> windows_;
+    std::vector<HWND> in_message_; // form windows whose messages are being handled, innermost last
+    std::vector<HWND> doomed_;
+    std::map<Colour, HBRUSH> brushes_;
+    std::map<std::tuple<std::string, int, int>, HFONT> fonts_;
+    std::map<std::tuple<const Picture*, int, int>, HICON> icons_;
+};
+
+} // namespace window_system::win32
