@@ -1,0 +1,469 @@
+#!/usr/bin/env python3
+"""The real nimbrel.exe under Wine on Xvfb, against station-sim stations that Wine maps as COM
+ports, checked from outside as a user would see it: the windows' controls through e2e_client.exe
+(a Win32 program in the same prefix), colours from screenshots, the window icon from the X
+server, the settings and the installation from the registry and the prefix's files.
+
+  e2e_wine.py --cross DIR --sim STATION_SIM --setup NAME --artefacts DIR
+
+All scenarios share one prefix, one X server and one set of stations:
+  COM1  a station that never answers
+  COM2  a station that answers every poll
+  COM3  a station that answers two polls and falls silent (it logs every poll)
+  COM4  an adapter that is pulled out after three answers and plugged in again with another
+        station behind it
+A failed scenario leaves a screenshot in the artefacts folder and the others still run.
+Skipped (77) without Wine, Xvfb, xdotool, xprop, ImageMagick or the cross build, except under
+CI."""
+
+import argparse
+import collections
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_session import Session, skip  # noqa: E402
+
+NAME = "windows_e2e_under_wine"
+MAIN, DIALOG = "Travenor Nimbrel", "Automatic COM Port Detection"
+SETTINGS = r"HKCU\Software\VB and VBA Program Settings\KORVANE_1\main"
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Travenor Nimbrel"
+INSTALLED = r"C:\Program Files\Travenor Nimbrel"
+SHORTCUT = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Travenor Nimbrel.lnk"
+
+# Control ids: 100 plus the control's place in its form.
+BOXES = (100, 101, 102)  # txtHumidity, txtPressure, txtTemperature
+JET_SIZE, CORRECTED = 103, 104
+STATUS, FIRST_PORT_LABEL = 102, 103  # the dialog's lblstatus and lblCOM(1)
+
+# The stations' readings and the texts the boxes show for them (humidity, pressure,
+# temperature).
+FIRST = ["--humidity", "52.5", "--temperature", "23.4", "--pressure", "1013.2"]
+FIRST_TEXTS = ["52.5", "1013.2", "23.4"]
+SECOND = ["--humidity", "61.0", "--temperature", "30.1", "--pressure", "990.5"]
+SECOND_TEXTS = ["61.0", "990.5", "30.1"]
+
+# What the reading boxes look like, as (background, text colour).
+LIVE, IDLE, LAYOUT = ("000000", "00FF00"), ("808080", "000000"), ("808080", "00FF00")
+GREEN_ICON, RED_ICON = 0xFF00FF00, 0xFFFF0000
+# Outer heights in pixels at 96 dpi: 3300 twips with the jet rows, 2300 without.
+HEIGHT_WITH_JET, HEIGHT_WITHOUT_JET = 220, 153
+MISSES_TO_LOST = 6
+
+
+class Failure(Exception):
+    pass
+
+
+class Window:
+    """A top-level window and its children as e2e_client.exe printed them."""
+
+    def __init__(self, lines):
+        top = lines[0]
+        self.outer, self.client, self.enabled = top["rect"], top["client"], top["enabled"]
+        self.children = {c["id"]: c for c in lines[1:]}
+
+    def height(self):
+        return self.outer[3] - self.outer[1]
+
+    def text(self, control_id):
+        return self.children[control_id]["text"]
+
+    def rect(self, control_id):
+        return self.children[control_id]["rect"]
+
+
+def wait_for(what, check, seconds):
+    """Polls `check` until it returns True; anything else it returns is what was seen."""
+    deadline = time.monotonic() + seconds
+    while True:
+        seen = check()
+        if seen is True:
+            return
+        if time.monotonic() > deadline:
+            raise Failure("%s: not seen within %d s (last seen: %s)" % (what, seconds, seen))
+        time.sleep(0.1)
+
+
+class Driver:
+    def __init__(self, session, args):
+        self.s = session
+        self.args = args
+        self.client = os.path.join(args.cross, "tests", "windows", "e2e_client.exe")
+        self.program = None
+        self.log = open(session.path("program.log"), "a")
+
+    # --- the program ---
+
+    def x(self, *argv):
+        return subprocess.run(argv, env=self.s.env, capture_output=True, text=True, timeout=20)
+
+    def start(self, *argv):
+        """Starts a Wine program and waits for the main window to be shown."""
+        self.program = self.s.start(["wine"] + list(argv), stdout=self.log, stderr=self.log)
+        if not self.window(MAIN, 20):
+            raise Failure("no window \"%s\" appeared (status %s)" % (MAIN, self.program.poll()))
+
+    def stop(self):
+        """Ends a program that a failed scenario left running."""
+        if self.program and self.program.poll() is None:
+            self.program.kill()
+            self.program.wait()
+        self.program = None
+        self.window_gone(MAIN, 10)
+
+    def window(self, caption, wait_s=0):
+        out = self.s.wine_output("wine", self.client, "find", caption,
+                                 str(int(wait_s * 1000)), timeout=wait_s + 30)
+        lines = [json.loads(line) for line in out.stdout.splitlines() if line.startswith("{")]
+        return Window(lines) if out.returncode == 0 and lines else None
+
+    def window_gone(self, caption, wait_s):
+        return self.s.wine_output("wine", self.client, "gone", caption,
+                                  str(int(wait_s * 1000)), timeout=wait_s + 30).returncode == 0
+
+    def x_window(self):
+        found = self.x("xdotool", "search", "--name", "^%s$" % MAIN).stdout.split()
+        if len(found) != 1:
+            raise Failure("not one X window named \"%s\": %s" % (MAIN, found))
+        return found[0]
+
+    def keys(self, *keys):
+        """Keys as typed on the keyboard, into the main window."""
+        xid = self.x_window()
+        if self.x("xdotool", "getwindowfocus").stdout.strip() != xid:
+            self.x("xdotool", "windowfocus", "--sync", xid)
+        for key in keys:
+            self.x("xdotool", "key", key)
+            time.sleep(0.15)  # Wine enters the menu loop on the key's release
+
+    def close_with_escape(self):
+        self.keys("Escape")
+        try:
+            status = self.program.wait(10)
+        except subprocess.TimeoutExpired:
+            raise Failure("Escape did not close the main window")
+        self.program = None
+        if status != 0:
+            raise Failure("nimbrel.exe ended with status %d" % status)
+
+    # --- what it shows ---
+
+    def pixels(self, left, top, right, bottom):
+        """The colours of a rectangle of the screen, as {(x, y): "RRGGBB"}."""
+        width, height = right - left, bottom - top
+        out = self.x("import", "-window", "root", "-crop",
+                     "%dx%d+%d+%d" % (width, height, left, top), "-depth", "8", "txt:-").stdout
+        found = {(left + int(m.group(1)), top + int(m.group(2))): m.group(3).upper()
+                 for m in re.finditer(r"^(\d+),(\d+):.*?#([0-9A-Fa-f]{6})\b", out, re.M)}
+        if len(found) != width * height:
+            raise Failure("cannot read the screen at %d,%d: %r" % (left, top, out[:200]))
+        return found
+
+    @staticmethod
+    def look(pixels, left, top, right, bottom):
+        """(background, text colour) of a rectangle: its commonest colour and the next one."""
+        counts = collections.Counter(pixels[(x, y)] for x in range(left, right)
+                                     for y in range(top, bottom))
+        common = [colour for colour, _ in counts.most_common(2)] + [None]
+        return tuple(common[:2])
+
+    def boxes(self, w):
+        """The look of the three reading boxes: inside the frame, above where the next box
+        overlaps."""
+        inner = [(r[0] + 3, r[1] + 3, r[2] - 3, r[1] + 24) for r in map(w.rect, BOXES)]
+        pixels = self.pixels(min(r[0] for r in inner), min(r[1] for r in inner),
+                             max(r[2] for r in inner), max(r[3] for r in inner))
+        return [self.look(pixels, *r) for r in inner]
+
+    def shows(self, look, texts=None):
+        """A check for wait_for: the reading boxes look like `look` and, when given, hold
+        `texts`."""
+        def check():
+            w = self.window(MAIN)
+            if not w:
+                return "no window"
+            seen = [w.text(i) for i in BOXES]
+            looks = self.boxes(w)
+            if looks == [look] * 3 and (texts is None or seen == texts):
+                return True
+            return "texts %s, looks %s" % (seen, looks)
+        return check
+
+    def icons(self):
+        """The window icon as the X server has it: {(width, height): first pixel}."""
+        out = self.x("xprop", "-id", self.x_window(), "-notype", "-f", "_NET_WM_ICON", "32c",
+                     "_NET_WM_ICON").stdout
+        values = [int(v) for v in re.findall(r"\d+", out.partition("=")[2])]
+        icons = {}
+        while len(values) >= 3:
+            width, height = values[0], values[1]
+            icons[(width, height)] = values[2]
+            values = values[2 + width * height:]
+        return icons
+
+    def icon_is(self, colour):
+        seen = self.icons()
+        if seen.get((16, 16)) == colour and set(seen.values()) == {colour}:
+            return True
+        return {size: "%#x" % pixel for size, pixel in seen.items()}
+
+    def screenshot(self, name, rect=None):
+        target = os.path.join(self.args.artefacts, name)
+        crop = ["-crop", "%dx%d+%d+%d" % (rect[2] - rect[0], rect[3] - rect[1], rect[0],
+                                          rect[1]), "+repage"] if rect else []
+        self.x("import", "-window", "root", *crop, target)
+        print("  screenshot:", target)
+
+    # --- the settings ---
+
+    def get_setting(self, name, key=SETTINGS):
+        out = self.s.wine_output("wine", "reg", "query", key, "/v", name)
+        m = re.search(r"^\s+%s\s+REG_\w+\s+(.*?)\s*$" % re.escape(name), out.stdout, re.M)
+        return m.group(1) if out.returncode == 0 and m else None
+
+    def settings(self):
+        """Every value the program keeps for the user, as {name: text}."""
+        out = self.s.wine_output("wine", "reg", "query", SETTINGS)
+        return dict(re.findall(r"^\s+(\S+)\s+REG_SZ\s+(.*?)\s*$", out.stdout, re.M))
+
+    def set_setting(self, name, value):
+        if self.s.wine_output("wine", "reg", "add", SETTINGS, "/v", name, "/t", "REG_SZ", "/d",
+                              value, "/f").returncode != 0:
+            raise Failure("cannot store %s=%s" % (name, value))
+
+    def start_on_port(self, port):
+        self.set_setting("weather_com", str(port))
+        self.start(os.path.join(self.args.cross, "app", "nimbrel.exe"))
+
+
+# --- the scenarios ---
+
+def stored_port_live(d, _stations):
+    """Start-up on the stored port with live readings; Show Jet Fields from the keyboard; Escape
+    stores the port and ends the program with status 0."""
+    d.start_on_port(2)
+    wait_for("live readings of COM2, green on black", d.shows(LIVE, FIRST_TEXTS), 10)
+    wait_for("the connected window icon", lambda: d.icon_is(GREEN_ICON), 3)
+    w = d.window(MAIN)
+    if w.height() != HEIGHT_WITHOUT_JET or w.rect(JET_SIZE)[1] < w.client[3]:
+        raise Failure("window %s with client %s: the jet rows (%s) should lie below it"
+                      % (w.outer, w.client, w.rect(JET_SIZE)))
+    d.screenshot("e2e_wine_live.png", w.outer)
+
+    # Options, up from its first item past the separator to the last one: Show Jet Fields.
+    d.keys("alt", "Down", "Up", "Return")
+
+    def jet_shown():
+        w = d.window(MAIN)
+        if (w.height() == HEIGHT_WITH_JET and w.rect(CORRECTED)[3] <= w.client[3]
+                and d.get_setting("show_jet") == "1"):
+            return True
+        return "window %s, client %s, show_jet %s" % (w.outer, w.client,
+                                                      d.get_setting("show_jet"))
+    wait_for("the jet rows shown and show_jet=1", jet_shown, 5)
+    w = d.window(MAIN)
+    d.screenshot("e2e_wine_jet_fields.png", w.outer)
+    if w.text(JET_SIZE) != "150" or not re.fullmatch(r"\d+", w.text(CORRECTED) or ""):
+        raise Failure("jet sizes %r, %r" % (w.text(JET_SIZE), w.text(CORRECTED)))
+    d.keys("alt", "Down", "Up", "Return")
+    wait_for("the jet rows hidden again and show_jet=0",
+             lambda: (d.window(MAIN).height() == HEIGHT_WITHOUT_JET
+                      and d.get_setting("show_jet") == "0") or d.window(MAIN).outer, 5)
+
+    # Whatever the registry holds by now, Escape writes the program's own port.
+    d.set_setting("weather_com", "7")
+    d.close_with_escape()
+    if d.get_setting("weather_com") != "2":
+        raise Failure("Escape stored weather_com=%s, not 2" % d.get_setting("weather_com"))
+
+
+def idle_then_lost(d, stations):
+    """A station that answers two polls and falls silent: the boxes turn grey with black text
+    at once, the icon turns red at the sixth poll in a row without an answer and not before."""
+    polls_log = stations["answers_two"]
+
+    def polls():
+        return sum(1 for line in open(polls_log) if re.match(r"\d\d:\d\d:\d\d", line))
+
+    d.start_on_port(3)
+    # The idle boxes repeat the humidity and temperature still held and show no pressure.
+    wait_for("idle boxes, black on grey", d.shows(IDLE, ["52.5", "0.0", "23.4"]), 12)
+    first_silent = time.monotonic()
+    if d.icon_is(GREEN_ICON) is not True:
+        raise Failure("the icon is not the connected one at the first miss: %s"
+                      % d.icon_is(GREEN_ICON))
+    d.screenshot("e2e_wine_idle.png", d.window(MAIN).outer)
+
+    answered = 2
+    wait_for("the fifth unanswered poll", lambda: polls() >= answered + MISSES_TO_LOST - 1
+             or "%d polls" % polls(), 14)
+    time.sleep(0.5)  # the tick of that poll has set the icon by now; the next is 1.5 s away
+    if polls() != answered + MISSES_TO_LOST - 1 or d.icon_is(GREEN_ICON) is not True:
+        raise Failure("after %d polls, %d of them unanswered, the icon is %s: turned early"
+                      % (polls(), polls() - answered, d.icon_is(GREEN_ICON)))
+    wait_for("the sixth unanswered poll", lambda: polls() >= answered + MISSES_TO_LOST
+             or "%d polls" % polls(), 5)
+    wait_for("the disconnected window icon", lambda: d.icon_is(RED_ICON), 1.5)
+    print("  the icon turned red %.1f s after the first miss was shown"
+          % (time.monotonic() - first_silent))
+    d.screenshot("e2e_wine_lost.png", d.window(MAIN).outer)
+    d.close_with_escape()
+
+
+def auto_finds_station(d, _stations):
+    """Auto, opened from the keyboard with no port selected, passes the silent COM1, finds the
+    station on COM2, closes by itself and leaves COM2 to the main window."""
+    d.start_on_port(0)
+    # Options, up from its first item: Show Jet Fields, then past the separator to Auto.
+    d.keys("alt", "Down", "Up", "Up", "Return")
+    if not d.window(DIALOG, 10):
+        raise Failure("the detection dialog did not open")
+    if d.window(MAIN).enabled:
+        raise Failure("the main window takes input while the detection dialog is open")
+    d.screenshot("e2e_wine_detection_scan.png")
+
+    def found():
+        w = d.window(DIALOG)
+        if not w:
+            return "no dialog"
+        labels = [c["text"] for i, c in sorted(w.children.items())
+                  if i >= FIRST_PORT_LABEL and c["visible"]]
+        if (w.text(STATUS) == "COMMUNICATION DONE IN COM 2" and labels[:2] ==
+                ["COM1   (no reply)", "COM2   Connected"]):
+            return True
+        return "status %r, ports %s" % (w.text(STATUS), labels)
+    wait_for("COM2 found", found, 15)
+    w = d.window(DIALOG)
+    status = w.rect(STATUS)
+    colours = set(d.pixels(*status).values())
+    if "00FF00" not in colours:
+        raise Failure("the status line is not green: %s" % sorted(colours))
+    d.screenshot("e2e_wine_detection_found.png", w.outer)
+    if not d.window_gone(DIALOG, 8):
+        raise Failure("the detection dialog did not close by itself")
+    if not d.window(MAIN).enabled:
+        raise Failure("the main window takes no input after the dialog has closed")
+    wait_for("live readings of COM2 after the detection", d.shows(LIVE, FIRST_TEXTS), 8)
+    d.close_with_escape()
+    if d.get_setting("weather_com") != "2":
+        raise Failure("weather_com=%s after the detection, not 2" % d.get_setting("weather_com"))
+
+
+def replug(d, _stations):
+    """The adapter of COM4 goes away and comes back with another station behind it: the
+    program shows that station's readings with nobody doing anything."""
+    d.start_on_port(4)
+    wait_for("live readings of the first station", d.shows(LIVE, FIRST_TEXTS), 10)
+    wait_for("live readings of the station plugged in", d.shows(LIVE, SECOND_TEXTS), 20)
+    wait_for("the connected window icon", lambda: d.icon_is(GREEN_ICON), 3)
+    d.screenshot("e2e_wine_replugged.png", d.window(MAIN).outer)
+    d.close_with_escape()
+
+
+def installer(d, _stations):
+    """A silent install puts the program, its shortcut and its uninstaller in place and lists
+    it; the program starts from the shortcut; a silent uninstall takes all of it away and
+    leaves the user's settings."""
+    drive_c = os.path.join(d.s.prefix, "drive_c")
+
+    def unix(path):
+        return os.path.join(drive_c, *path[3:].split("\\"))
+
+    files = [unix(INSTALLED + r"\nimbrel.exe"), unix(INSTALLED + r"\uninstall.exe"),
+             unix(SHORTCUT)]
+    settings_before = d.settings()
+    setup = os.path.join(d.args.cross, d.args.setup)
+    if d.s.wine_output("wine", setup, "/S", timeout=120).returncode != 0:
+        raise Failure("the silent install failed")
+    missing = [f for f in files if not os.path.isfile(f)]
+    if missing:
+        raise Failure("not installed: %s" % missing)
+    if (INSTALLED + r"\nimbrel.exe").encode() not in open(unix(SHORTCUT), "rb").read():
+        raise Failure("the shortcut does not lead to %s\\nimbrel.exe" % INSTALLED)
+    listed = {name: d.get_setting(name, UNINSTALL) for name in (
+        "DisplayName", "DisplayVersion", "Publisher", "DisplayIcon", "EstimatedSize",
+        "UninstallString", "QuietUninstallString")}
+    expected = {"DisplayName": "Travenor Nimbrel", "DisplayIcon": INSTALLED + r"\nimbrel.exe,0",
+                "UninstallString": '"%s\\uninstall.exe"' % INSTALLED,
+                "QuietUninstallString": '"%s\\uninstall.exe" /S' % INSTALLED}
+    version = re.search(r"nimbrel-setup-(.+)\.exe$", d.args.setup).group(1)
+    if ({k: listed[k] for k in expected} != expected or listed["DisplayVersion"] != version
+            or not listed["Publisher"] or int(listed["EstimatedSize"] or "0", 0) <= 0):
+        raise Failure("the Uninstall entry holds %s" % listed)
+
+    # As from the Start menu: the shortcut opened by the shell.
+    d.start("start", "/wait", SHORTCUT)
+    d.screenshot("e2e_wine_installed.png", d.window(MAIN).outer)
+    d.close_with_escape()
+
+    if d.s.wine_output("wine", unix(INSTALLED + r"\uninstall.exe"), "/S").returncode != 0:
+        raise Failure("the silent uninstall failed")
+    # The uninstaller runs on as a copy of itself, which removes the original.
+    wait_for("the program, its shortcut and its folder removed",
+             lambda: not any(map(os.path.exists, files + [unix(INSTALLED)]))
+             or [f for f in files if os.path.exists(f)], 20)
+    if d.get_setting("DisplayName", UNINSTALL) is not None:
+        raise Failure("the Uninstall entry is still there")
+    settings_after = d.settings()
+    if settings_after != settings_before or "weather_com" not in settings_after:
+        raise Failure("the user's settings were %s and are %s" % (settings_before,
+                                                                    settings_after))
+
+
+SCENARIOS = [stored_port_live, idle_then_lost, auto_finds_station, replug, installer]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cross", required=True, help="the cross build (scripts/build-windows)")
+    ap.add_argument("--sim", required=True, help="station-sim")
+    ap.add_argument("--setup", required=True, help="the installer's file name in the build")
+    ap.add_argument("--artefacts", required=True, help="where the screenshots go")
+    args = ap.parse_args()
+    started = time.monotonic()
+    for path in ("app/nimbrel.exe", "tests/windows/e2e_client.exe", args.setup):
+        if not os.path.isfile(os.path.join(args.cross, path)):
+            skip(NAME, "no %s in %s (scripts/build-windows makes it)" % (path, args.cross))
+    os.makedirs(args.artefacts, exist_ok=True)
+
+    failed = []
+    with Session(NAME, args.sim, tools=("xdotool", "xprop", "import")) as s:
+        s.env["LC_ALL"] = "C.UTF-8"  # a point as the decimal separator
+        s.boot()
+        stations = {}
+        s.start_station(1, "--silent")
+        s.start_station(2, *FIRST)
+        stations["answers_two"] = s.start_station(3, "--answer", "2", *FIRST, polls=True)
+        s.start_replug(4, FIRST, SECOND)
+        s.ready()
+        print("prefix and stations ready in %.0f s" % (time.monotonic() - started))
+
+        d = Driver(s, args)
+        for scenario in SCENARIOS:
+            begun = time.monotonic()
+            try:
+                scenario(d, stations)
+                print("%s: ok in %.1f s" % (scenario.__name__, time.monotonic() - begun))
+            except (Failure, subprocess.TimeoutExpired) as e:
+                print("%s: FAILED after %.1f s: %s"
+                      % (scenario.__name__, time.monotonic() - begun, e))
+                failed.append(scenario.__name__)
+                d.screenshot("e2e_wine_%s_failure.png" % scenario.__name__)
+                d.stop()
+        d.log.close()
+        shutil.copy(s.path("program.log"), os.path.join(args.artefacts, "e2e_wine_program.log"))
+
+    print("%s: %d scenarios, %d failed %sin %.0f s"
+          % (NAME, len(SCENARIOS), len(failed), "(%s) " % " ".join(failed) if failed else "",
+             time.monotonic() - started))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
