@@ -1,7 +1,10 @@
 // The yardstick of the Windows start-up benchmark: a bare Win32 window that holds what the main
 // window holds and nothing of the program's own: a menu "Options" with five items (two of them
-// separators), five edit boxes (three in 13.5-point bold), five labels and a 2-second timer.
+// separators), five edit boxes (three in 13.5-point bold), five labels and a 2-second timer. Its
+// controls are the program's as well: those of Common Controls 6, through the same manifest.
 #include <windows.h>
+
+#include <commctrl.h>
 
 namespace {
 
@@ -16,6 +19,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM w, LPARAM l) {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = window_proc;

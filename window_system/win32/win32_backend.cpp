@@ -17,6 +17,8 @@ constexpr UINT_PTR wake_timer_id = 1;
 constexpr int pump_limit = 1000;
 // Tooltips wrap at this width rather than running across the screen.
 constexpr Twips tooltip_width = 6000;
+// Posted to a window once it is shown: now its tooltips are made.
+constexpr UINT make_tooltips = WM_APP + 1;
 
 std::wstring window_text(HWND hwnd) {
     const int length = GetWindowTextLengthW(hwnd);
@@ -184,6 +186,8 @@ private:
     HWND hwnd_ = nullptr;
     HMENU bar_ = nullptr;
     HWND tooltip_ = nullptr;
+    bool tooltips_ready_ = false;              // the window has been shown
+    std::map<HWND, std::string> pending_tips_; // tips set before that
     HWND disabled_owner_ = nullptr;
     HWND last_focus_ = nullptr;
     HWND setting_text_ = nullptr; // the box whose text the model is setting
@@ -298,6 +302,8 @@ void Window::show() {
     ShowWindow(hwnd_, bar_ && !form_.modal() ? SW_SHOWDEFAULT : SW_SHOW);
     restore_focus();
     UpdateWindow(hwnd_);
+    if (!tooltips_ready_)
+        PostMessageW(hwnd_, make_tooltips, 0, 0);
 }
 
 void Window::hide() {
@@ -477,7 +483,9 @@ void Window::apply_menu(MenuItem& item, Property property) {
     default:
         return;
     }
-    DrawMenuBar(hwnd_);
+    // Only the bar itself is drawn now; a menu's items are drawn when it opens.
+    if (!item.parent())
+        DrawMenuBar(hwnd_);
 }
 
 // --- Controls ---
@@ -492,41 +500,65 @@ void Window::build(Control& control) {
     const int id = id_of(control);
     const wchar_t* window_class = L"STATIC";
     std::wstring text;
-    DWORD style = WS_CHILD;
+    DWORD style =
+        WS_CHILD | (control.visible() ? WS_VISIBLE : 0) | (control.enabled() ? 0 : WS_DISABLED);
     DWORD ex_style = 0;
+    Rect rect;
+    Font font;
     switch (control.kind()) {
-    case Control::Kind::text_box:
+    case Control::Kind::text_box: {
+        const auto& box = static_cast<const TextBox&>(control);
         window_class = L"EDIT";
         style |= WS_TABSTOP | ES_AUTOHSCROLL;
         ex_style = WS_EX_CLIENTEDGE;
+        rect = box.rect();
+        text = widen(box.text());
+        font = box.font();
         break;
-    case Control::Kind::label:
+    }
+    case Control::Kind::label: {
+        const auto& label = static_cast<const Label&>(control);
         style |= SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+        rect = {label.left(), label.top(), 0, 0}; // sized to its caption below
+        text = widen(label.caption());
+        font = label.font();
         break;
+    }
     case Control::Kind::image:
         // Drawn by the form, so that the picture keeps its transparency on any background;
         // the text is what a screen reader or a test finds.
         style |= SS_OWNERDRAW | SS_NOTIFY;
+        rect = static_cast<const Image&>(control).rect();
         text = widen(static_cast<Image&>(control).accessible_name);
         break;
     case Control::Kind::button:
         window_class = L"BUTTON";
         style |= WS_TABSTOP | BS_PUSHBUTTON; // never a default button: Enter presses nothing
+        rect = static_cast<const Button&>(control).rect();
+        text = widen(static_cast<const Button&>(control).caption());
         break;
     case Control::Kind::menu_item:
         return;
     }
-    const HWND child =
-        CreateWindowExW(ex_style, window_class, text.c_str(), style, 0, 0, 0, 0, hwnd_,
-                        reinterpret_cast<HMENU>(INT_PTR(id)), backend_.instance_, nullptr);
+    // Made as the model holds it, in one call: each change after the creation would be a round
+    // of messages of its own, and the window opens that much later.
+    const int left = backend_.px(rect.left);
+    const int top = backend_.px(rect.top);
+    const HWND child = CreateWindowExW(
+        ex_style, window_class, text.c_str(), style, left, top,
+        backend_.px(rect.left + rect.width) - left, backend_.px(rect.top + rect.height) - top,
+        hwnd_, reinterpret_cast<HMENU>(INT_PTR(id)), backend_.instance_, nullptr);
     if (!child)
         return; // the control is left out; the form works on without it
     children_[&control] = child;
     by_hwnd_[child] = &control;
     by_id_[id] = &control;
-    for (Property p : {Property::position, Property::font, Property::text, Property::colours,
-                       Property::picture, Property::tooltip, Property::enabled, Property::visible})
-        apply(control, p);
+    if (control.kind() != Control::Kind::image)
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.font(font)), FALSE);
+    if (control.kind() == Control::Kind::label)
+        fit_label(child, static_cast<const Label&>(control));
+    if (control.kind() == Control::Kind::text_box)
+        set_tooltip(child, static_cast<const TextBox&>(control).tooltip());
 }
 
 void Window::changed(Control& control, Property property) {
@@ -650,7 +682,13 @@ void Window::fit_label(HWND child, const Label& label) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The tooltip control is a window of its own, and making it is the dearest step of a window's
+// start: the tips wait until the window is on the screen (make_tooltips, posted by show).
 void Window::set_tooltip(HWND child, const std::string& text) {
+    if (!tooltips_ready_) {
+        pending_tips_[child] = text;
+        return;
+    }
     if (!tooltip_) {
         if (text.empty())
             return;
@@ -779,6 +817,13 @@ LRESULT Window::on_message(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE: // the close box, Alt+F4, the system menu
         if (form_.accepts_input())
             form_.unload();
+        return 0;
+    case make_tooltips:
+        if (!tooltips_ready_) {
+            tooltips_ready_ = true;
+            for (const auto& [child, text] : std::exchange(pending_tips_, {}))
+                set_tooltip(child, text);
+        }
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
