@@ -48,18 +48,9 @@ class Bench:
         self.procs.append(p)
         return p
 
-    def stop(self, p):
-        if p.poll() is None:
-            p.terminate()
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
-
     def cleanup(self):
         for p in reversed(self.procs):
-            self.stop(p)
+            stop(p)
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def start_display(self):
@@ -105,10 +96,20 @@ class Bench:
         for i in range(self.args.runs + 1):
             for name, program in programs.items():
                 p, seconds = self.time_to_window(program)
-                self.stop(p)
+                stop(p)
                 if i:  # the first round only warms the caches
                     times[name].append(seconds)
         return times
+
+
+def stop(p):
+    if p.poll() is None:
+        p.terminate()
+        try:
+            p.wait(5)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait()
 
 
 def rss_kib(pid):
@@ -117,6 +118,20 @@ def rss_kib(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     return 0
+
+
+def report(times, rss):
+    """Prints the table of `times` (seconds per start) and `rss` (KiB) of "nimbrel" and "bare",
+    and the ratios."""
+    def ms(values):
+        return statistics.median(values) * 1000
+
+    print("%-8s %14s %18s %14s" % ("program", "start median", "start min..max", "RSS, 10 ticks"))
+    for name, t in times.items():
+        print("%-8s %11.1f ms %8.1f..%6.1f ms %10d KiB" % (name, ms(t), min(t) * 1000,
+                                                           max(t) * 1000, rss[name]))
+    print("ratio nimbrel/bare: start %.2f, memory %.2f" % (
+        ms(times["nimbrel"]) / ms(times["bare"]), rss["nimbrel"] / rss["bare"]))
 
 
 def main():
@@ -135,18 +150,10 @@ def main():
         time.sleep(10 * 2.0 + 1.0)  # ten ticks of either timer
         for name, p in running.items():
             results[name]["rss"] = rss_kib(p.pid)
-            bench.stop(p)
+            stop(p)
 
-        def ms(values):
-            return statistics.median(values) * 1000
-
-        print("%-8s %14s %18s %14s" % ("program", "start median", "start min..max", "RSS, 10 ticks"))
-        for name, r in results.items():
-            print("%-8s %11.1f ms %8.1f..%5.1f ms %10d KiB" % (
-                name, ms(r["times"]), min(r["times"]) * 1000, max(r["times"]) * 1000, r["rss"]))
-        n, b = results["nimbrel"], results["bare"]
-        print("ratio nimbrel/bare: start %.2f, memory %.2f" % (
-            ms(n["times"]) / ms(b["times"]), n["rss"] / b["rss"]))
+        report({name: r["times"] for name, r in results.items()},
+               {name: r["rss"] for name, r in results.items()})
     finally:
         bench.cleanup()
 

@@ -13,7 +13,6 @@ for that). nimbrel.exe talks to station-sim as COM1, so its ticks do real polls.
 
 import argparse
 import os
-import statistics
 import subprocess
 import sys
 import time
@@ -22,23 +21,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "windows"))
 from wine_session import Session  # noqa: E402
 
-
-def stop(p):
-    if p.poll() is None:
-        p.terminate()
-        try:
-            p.wait(5)
-        except subprocess.TimeoutExpired:
-            p.kill()
-            p.wait()
-
-
-def rss_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from startup_bench import report, rss_kib, stop  # noqa: E402
 
 
 def main():
@@ -76,7 +60,7 @@ def main():
             for name in programs:
                 p, seconds = time_to_window(name)
                 stop(p)
-                time.sleep(0.3) # the port and the server settle between starts
+                time.sleep(0.3)  # the port and the server settle between starts
                 if run:  # the first start of each only warms the caches
                     times[name].append(seconds)
 
@@ -86,16 +70,7 @@ def main():
         for p in running.values():
             stop(p)
 
-    def ms(values):
-        return statistics.median(values) * 1000
-
-    print("%-8s %14s %18s %14s" % ("program", "start median", "start min..max", "RSS, 10 ticks"))
-    for name in programs:
-        t = times[name]
-        print("%-8s %11.1f ms %8.1f..%6.1f ms %10d KiB" % (name, ms(t), min(t) * 1000,
-                                                           max(t) * 1000, rss[name]))
-    print("ratio nimbrel/bare: start %.2f, memory %.2f" % (
-        ms(times["nimbrel"]) / ms(times["bare"]), rss["nimbrel"] / rss["bare"]))
+    report(times, rss)
     for name, path in programs.items():
         print("size of %s: %d bytes" % (os.path.basename(path), os.path.getsize(path)))
 

@@ -36,6 +36,18 @@ class Failure(Exception):
     pass
 
 
+def wait_for(what, check, seconds, every=0.2):
+    """Polls `check` until it returns True; anything else it returns is what was seen."""
+    deadline = time.monotonic() + seconds
+    while True:
+        seen = check()
+        if seen is True:
+            return
+        if time.monotonic() > deadline:
+            raise Failure("%s: not seen within %d s (last: %s)" % (what, seconds, seen))
+        time.sleep(every)
+
+
 class Run:
     def __init__(self, args):
         self.args = args
@@ -148,14 +160,7 @@ class Run:
         return (int(out[1], 16), int(out[2], 16), int(out[3], 16))
 
     def wait_for(self, what, check, seconds):
-        deadline = time.monotonic() + seconds
-        while True:
-            seen = check()
-            if seen is True:
-                return
-            if time.monotonic() > deadline:
-                raise Failure("%s: not seen within %d s (last: %s)" % (what, seconds, seen))
-            time.sleep(0.2)
+        wait_for(what, check, seconds)
 
     def close_with_escape(self):
         """Escape must close the window and end the program with status 0."""

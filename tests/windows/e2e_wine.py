@@ -29,6 +29,10 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from wine_session import Session, skip  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import e2e_nimbrel as e2e  # noqa: E402
+from e2e_nimbrel import Failure  # noqa: E402
+
 NAME = "windows_e2e_under_wine"
 MAIN, DIALOG = "Travenor Nimbrel", "Automatic COM Port Detection"
 SETTINGS = r"HKCU\Software\VB and VBA Program Settings\KORVANE_1\main"
@@ -56,10 +60,6 @@ HEIGHT_WITH_JET, HEIGHT_WITHOUT_JET = 220, 153
 MISSES_TO_LOST = 6
 
 
-class Failure(Exception):
-    pass
-
-
 class Window:
     """A top-level window and its children as e2e_client.exe printed them."""
 
@@ -79,15 +79,7 @@ class Window:
 
 
 def wait_for(what, check, seconds):
-    """Polls `check` until it returns True; anything else it returns is what was seen."""
-    deadline = time.monotonic() + seconds
-    while True:
-        seen = check()
-        if seen is True:
-            return
-        if time.monotonic() > deadline:
-            raise Failure("%s: not seen within %d s (last seen: %s)" % (what, seconds, seen))
-        time.sleep(0.1)
+    e2e.wait_for(what, check, seconds, every=0.1)
 
 
 class Driver:

@@ -193,7 +193,6 @@ private:
     QWidget* client_ = nullptr;
     std::map<const Control*, QObject*> widgets_;
     QWidget* last_focusable_ = nullptr;
-    QWidget* first_focusable_ = nullptr;
     int frame_height_ = 0; // the title bar and borders that fit_height last allowed for
 };
 
