@@ -70,7 +70,7 @@ BENCHMARK(BM_PollStationOverPty)->UseRealTime()->Unit(benchmark::kMicrosecond);
 // Hands out the same sentence over and over, one byte per read.
 class MemoryPort : public platform::SerialPort {
 public:
-    platform::Handle open(int) override { return 1; }
+    platform::Handle open(const platform::PortId&) override { return 1; }
     void close(platform::Handle) override {}
     void write_byte(platform::Handle, std::uint8_t) override {}
     std::optional<std::uint8_t> read_byte(platform::Handle) override {

@@ -2,6 +2,7 @@
 // defaults are the system's; tests point them at temporary folders.
 #pragma once
 
+#include "port_life.h"
 #include "serial_port.h"
 
 #include <string>
@@ -31,7 +32,7 @@ std::string device_for_port(const PosixPaths& paths, int port);
 // "/dev/" ("ttyUSB0", "pts/3").
 std::string device_name(const std::string& path);
 
-std::unique_ptr<SerialPort> make_posix_serial_port(PosixPaths paths);
+std::unique_ptr<SerialPort> make_posix_serial_port(PosixPaths paths, LivePort::Timing timing = {});
 std::unique_ptr<PortLister> make_posix_port_lister(PosixPaths paths);
 
 } // namespace platform

@@ -1,4 +1,5 @@
 // The serial port on Linux: termios, with every lock that other serial programs honour.
+#include "port_life.h"
 #include "posix_ports.h"
 
 #include <algorithm>
@@ -11,13 +12,13 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace platform {
@@ -150,6 +151,10 @@ void configure(int fd) {
         t.c_cc[VTIME] = 0;
         ::tcsetattr(fd, TCSANOW, &t);
     }
+    // A station powered from the handshake lines, or one that waits for DTR, gets both raised,
+    // whatever the program before us left them at.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIS, &lines);
     // USB adapters otherwise hold received bytes for up to 16 ms, longer than one read.
     serial_struct ss{};
     if (::ioctl(fd, TIOCGSERIAL, &ss) == 0) {
@@ -159,186 +164,157 @@ void configure(int fd) {
     ::tcflush(fd, TCIOFLUSH);
 }
 
-// A port whose device has gone (a USB adapter pulled out) is closed at once, so that the
-// system can give the adapter its old name when it comes back, and is looked for again at most
-// once a second under the same handle. Until it is back, every read is a miss, as on any port
-// that gives no bytes.
-class PosixSerialPort : public SerialPort {
+// The calls behind a serial device on Linux. A descriptor's lock file, exclusive mark and the
+// line settings it was found with are kept until it is closed, to be given back then.
+class PosixSystem : public SerialSystem {
 public:
-    explicit PosixSerialPort(PosixPaths paths) : paths_(std::move(paths)) {}
+    explicit PosixSystem(PosixPaths paths) : paths_(std::move(paths)) {}
 
-    ~PosixSerialPort() override {
-        while (!open_.empty())
-            close(open_.begin()->first);
-    }
-
-    Handle open(int port) override {
-        OpenPort p;
-        p.port = port;
-        if (!attach(p))
-            return no_handle;
-        // Handles are our own numbers, not descriptors: the descriptor changes when the device
-        // comes back, the handle the link holds does not.
-        const Handle h = next_handle_++;
-        open_[h] = p;
-        return h;
-    }
-
-    void close(Handle h) override {
-        const auto it = open_.find(h);
-        if (it == open_.end())
-            return;
-        detach(it->second);
-        open_.erase(it);
-    }
-
-    void write_byte(Handle h, std::uint8_t value) override {
-        OpenPort* p = find_present(h);
-        if (!p)
-            return;
-        const int fd = p->fd;
-        const auto deadline = Clock::now() + write_timeout;
-        for (;;) {
-            const ssize_t n = ::write(fd, &value, 1);
-            if (n == 1)
-                return;
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return; // a device that has gone shows it to the read that follows
-            const short ev = wait_for(fd, POLLOUT, deadline);
-            if (!(ev & POLLOUT))
-                return;
-        }
-    }
-
-    std::optional<std::uint8_t> read_byte(Handle h) override {
-        const auto deadline = Clock::now() + read_timeout;
-        OpenPort* p = find_present(h);
-        if (!p) {
-            if (open_.count(h))
-                std::this_thread::sleep_until(deadline); // away: a miss that takes its time
-            return std::nullopt;
-        }
-        for (;;) {
-            const short ev = wait_for(p->fd, POLLIN, deadline);
-            if (ev == 0)
-                return std::nullopt;
-            if (ev & POLLIN) {
-                std::uint8_t b = 0;
-                const ssize_t n = ::read(p->fd, &b, 1);
-                if (n == 1)
-                    return b;
-                if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                    continue;
-            }
-            // Hung up, end of file or a read error: the device has gone. Let go of it now and
-            // still take the whole read time-out, so that a caller polling it never spins.
-            detach(*p);
-            p->next_try = Clock::now() + retry_interval;
-            std::this_thread::sleep_until(deadline);
-            return std::nullopt;
-        }
-    }
-
-private:
-    struct OpenPort {
-        int port = 0; // the number it was opened by: the device is looked up again by it
-        int fd = -1;  // -1 while the device is away
-        bool set_exclusive = false;
-        std::string lock_file;
-        std::optional<termios> found; // the line's settings as the open found them
-        Clock::time_point next_try;   // while away: the earliest time to look for it again
-    };
-
-    static constexpr auto retry_interval = std::chrono::seconds(1);
-
-    // Opens the device of p.port exclusively and sets the line up. False when it does not
+    // Opens the device of `port` exclusively and sets the line up. Nothing when it does not
     // exist, is no character device, cannot be opened, or another program holds it.
-    bool attach(OpenPort& p) {
-        const std::string path = device_for_port(paths_, p.port);
+    std::optional<Device> open(const PortId& port) override {
+        if (!port.name.empty())
+            return std::nullopt; // every port here has a number
+        const std::string path = device_for_port(paths_, port.number);
         if (path.empty())
-            return false;
+            return std::nullopt;
         // The port map may point anywhere: at a regular file the poll byte would overwrite, at a
         // FIFO (O_NONBLOCK keeps it from holding up the open), a folder or a socket. Only a
         // character device is a port; the descriptor is asked, so what was checked is what gets
         // used.
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
-            return false;
+            return std::nullopt;
         struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
             ::close(fd);
-            return false;
+            return std::nullopt;
         }
         int exclusive = 0;
-        std::string lock_file;
-        const bool held = (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
-                          (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) ||
-                          !take_uucp_lock(paths_.lock_dir, device_name(path), lock_file);
-        if (held) {
+        Held held;
+        const bool taken = (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
+                           (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) ||
+                           !take_uucp_lock(paths_.lock_dir, device_name(path), held.lock_file);
+        if (taken) {
             ::close(fd);
-            return false;
+            return std::nullopt;
         }
-        p.fd = fd;
-        p.lock_file = lock_file;
-        p.set_exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+        held.set_exclusive = ::ioctl(fd, TIOCEXCL) == 0;
         termios found{};
         if (::tcgetattr(fd, &found) == 0)
-            p.found = found;
+            held.found = found;
         configure(fd);
-        return true;
+        std::lock_guard lock(mutex_);
+        held_[fd] = std::move(held);
+        return fd;
     }
 
     // Gives the device back: its line settings, the exclusive mark, the lock file and the
     // descriptor.
-    void detach(OpenPort& p) {
-        if (p.fd < 0)
-            return;
-        if (p.found) {
+    void close(Device device) override {
+        const int fd = static_cast<int>(device);
+        Held held;
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = held_.find(fd);
+            if (it != held_.end()) {
+                held = std::move(it->second);
+                held_.erase(it);
+            }
+        }
+        if (held.found) {
             // A terminal behind the port map must not stay raw at 9600 after we are done. Output
             // still queued was meant for our settings, and under the flow control given back it
             // might keep the close waiting, so it is dropped first. A device that has gone
             // refuses both calls, which changes nothing.
-            ::tcflush(p.fd, TCOFLUSH);
-            ::tcsetattr(p.fd, TCSANOW, &*p.found);
+            ::tcflush(fd, TCOFLUSH);
+            ::tcsetattr(fd, TCSANOW, &*held.found);
         }
-        if (p.set_exclusive)
-            ::ioctl(p.fd, TIOCNXCL);
-        if (!p.lock_file.empty())
-            ::unlink(p.lock_file.c_str());
-        ::close(p.fd);
-        p.fd = -1;
-        p.set_exclusive = false;
-        p.lock_file.clear();
-        p.found.reset();
+        if (held.set_exclusive)
+            ::ioctl(fd, TIOCNXCL);
+        if (!held.lock_file.empty())
+            ::unlink(held.lock_file.c_str());
+        ::close(fd);
     }
 
-    // The open port of `h` with its device present, looking for a device that has gone when
-    // its time has come; null when there is no such port or its device is still away.
-    OpenPort* find_present(Handle h) {
-        const auto it = open_.find(h);
-        if (it == open_.end())
-            return nullptr;
-        OpenPort& p = it->second;
-        if (p.fd < 0) {
-            const auto now = Clock::now();
-            if (now < p.next_try)
-                return nullptr;
-            p.next_try = now + retry_interval;
-            if (!attach(p))
-                return nullptr;
+    Read read(Device device) override {
+        const int fd = static_cast<int>(device);
+        const auto deadline = Clock::now() + read_timeout;
+        for (;;) {
+            const short ev = wait_for(fd, POLLIN, deadline);
+            if (ev == 0)
+                return {};
+            if (ev & POLLIN) {
+                std::uint8_t b = 0;
+                const ssize_t n = ::read(fd, &b, 1);
+                if (n == 1)
+                    return {Read::Kind::byte, b, 0};
+                if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                    continue;
+                if (n < 0)
+                    return {Read::Kind::failed, 0, errno};
+            }
+            // Hung up, or the end of the file: the device has gone.
+            return {Read::Kind::failed, 0, EIO};
         }
-        return &p;
     }
+
+    long write(Device device, std::uint8_t value) override {
+        const int fd = static_cast<int>(device);
+        const auto deadline = Clock::now() + write_timeout;
+        for (;;) {
+            const ssize_t n = ::write(fd, &value, 1);
+            if (n == 1)
+                return 0;
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return errno;
+            const short ev = wait_for(fd, POLLOUT, deadline);
+            if (ev & (POLLHUP | POLLERR))
+                return EIO;
+            if (!(ev & POLLOUT))
+                return 0; // out of time, which is no failure
+        }
+    }
+
+    // The settings and the modem lines can be read from a device that is there. A
+    // pseudo-terminal has no modem lines: that call never works on it, and so never counts.
+    unsigned line_state(Device device) override {
+        const int fd = static_cast<int>(device);
+        termios t{};
+        int lines = 0;
+        return (::tcgetattr(fd, &t) == 0 ? 1u : 0u) |
+               (::ioctl(fd, TIOCMGET, &lines) == 0 ? 2u : 0u);
+    }
+
+    bool present(const PortId& port) override {
+        if (!port.name.empty())
+            return false;
+        const std::string path = device_for_port(paths_, port.number);
+        struct stat st {};
+        return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+    }
+
+    bool gone(long error) const override {
+        return error == EIO || error == ENXIO || error == ENODEV || error == EBADF ||
+               error == EPIPE;
+    }
+
+private:
+    struct Held {
+        bool set_exclusive = false;
+        std::string lock_file;
+        std::optional<termios> found; // the line's settings as the open found them
+    };
 
     PosixPaths paths_;
-    std::map<Handle, OpenPort> open_;
-    Handle next_handle_ = 1;
+    std::mutex mutex_; // opens and closes run on threads of their own
+    std::map<int, Held> held_;
 };
 
 } // namespace
 
-std::unique_ptr<SerialPort> make_posix_serial_port(PosixPaths paths) {
-    return std::make_unique<PosixSerialPort>(std::move(paths));
+std::unique_ptr<SerialPort> make_posix_serial_port(PosixPaths paths, LivePort::Timing timing) {
+    return std::make_unique<LivePort>(std::make_shared<PosixSystem>(std::move(paths)), timing);
 }
 
 std::unique_ptr<SerialPort> make_serial_port() {

@@ -1,6 +1,7 @@
 // The serial port as the station link sees it: one handle per open port, one byte at a time.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,18 +23,33 @@ inline bool is_open_handle(Handle h) {
 // Port numbers run from 1 to 999; every other number has no device.
 inline constexpr int highest_port = 999;
 
+// Which device a port number or name stands for. Ports are opened by number ("COM3" is 3); a
+// port that the system lists under a name without a number ("CNCA0") is opened by that name.
+struct PortId {
+    PortId(int number = 0) : number(number) {} // NOLINT: a number is a port
+    static PortId named(std::string name) {
+        PortId id;
+        id.name = std::move(name);
+        return id;
+    }
+    int number = 0;
+    std::string name; // not empty: the port of this name, and the number is not used
+
+    auto operator<=>(const PortId&) const = default;
+};
+
 // An open handle outlives its device: one that goes away (an adapter pulled out) is let go at
-// once and opened again by its port number, at most once a second, with the same settings;
-// meanwhile every read is a miss.
+// once and looked for again under the same handle, with the same settings; meanwhile every read
+// is a miss. Opening and closing never hold the caller for much more than a second.
 class SerialPort {
 public:
     virtual ~SerialPort() = default;
-    // Opens port `port` exclusively for reading and writing, discards whatever is queued in
-    // either direction and sets 9600 baud, 8 data bits, no parity, 1 stop bit, no flow
-    // control. Returns an open handle, or no_handle when the device does not exist, is held
-    // by another program or refuses access. A device that rejects the line settings still
-    // counts as open.
-    virtual Handle open(int port) = 0;
+    // Opens `port` exclusively for reading and writing, discards whatever is queued in either
+    // direction and sets 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control, DTR and
+    // RTS on. Returns an open handle, or no_handle when the device does not exist, is held by
+    // another program, refuses access or does not answer the open in time. A device that
+    // rejects the line settings still counts as open.
+    virtual Handle open(const PortId& port) = 0;
     // Closes an open handle; does nothing for never_opened and no_handle.
     virtual void close(Handle h) = 0;
     // Writes one byte; gives up after 110 ms. Failure is not reported.
@@ -41,6 +57,8 @@ public:
     // One byte as soon as one is there, or nothing after 10 ms (also on a closed, failed or
     // hung-up port).
     virtual std::optional<std::uint8_t> read_byte(Handle h) = 0;
+    // True while the device of open handle `h` has gone and is being looked for.
+    virtual bool lost(Handle) const { return false; }
 };
 
 class PortLister {

@@ -2,6 +2,7 @@
 // PortLister interfaces.
 #pragma once
 
+#include "port_life.h"
 #include "serial_port.h"
 
 #include <string>
@@ -13,6 +14,18 @@ namespace platform {
 // "\\.\COM<port>", or empty for a number outside 0 to 999: longer numbers would not fit the
 // ten-character device name and must not be cut to another port's number.
 std::string com_device_path(int port);
+
+// "\\.\<name>" for a port that the system lists under a name of its own ("CNCA0"), or empty
+// for a name that is no device name (a path, a drive, control characters).
+std::string named_device_path(const std::string& name);
+
+// The line as the station needs it, whatever `dcb` held before: 9600 baud, 8 data bits, no
+// parity, 1 stop bit, DTR and RTS on, no flow control of any kind, DSR sensitivity and
+// abort-on-error off.
+void set_line(DCB& dcb);
+
+// The serial port of make_serial_port(), with other timing (tests).
+std::unique_ptr<SerialPort> make_serial_port(LivePort::Timing timing);
 
 // The system's handle behind handle `h` of `port` (made by make_serial_port()), or
 // INVALID_HANDLE_VALUE when there is none: `h` is not open, or its device is away.

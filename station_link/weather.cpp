@@ -141,6 +141,10 @@ void Link::list_com_ports(std::vector<std::string>& ports) {
         ports.push_back(std::move(name));
 }
 
+bool Link::port_lost() const {
+    return platform::is_open_handle(state.com_handle) && port_.lost(state.com_handle);
+}
+
 std::string next_field(std::string& text, char delimiter) {
     const auto p = text.find(delimiter);
     if (p == std::string::npos) {

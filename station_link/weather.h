@@ -53,6 +53,8 @@ public:
     void read_station();
     // Appends the machine's serial ports to `ports`.
     void list_com_ports(std::vector<std::string>& ports);
+    // True while the open port's device has gone (an adapter pulled out) and is looked for.
+    bool port_lost() const;
 
 private:
     void decode_hash();

@@ -22,8 +22,8 @@ public:
     std::size_t taken = 0; // bytes handed out, ever
     bool open_now = false;
 
-    platform::Handle open(int port) override {
-        open_now = port >= 1 && port <= platform::highest_port;
+    platform::Handle open(const platform::PortId& port) override {
+        open_now = port.number >= 1 && port.number <= platform::highest_port;
         queued.clear(); // an open discards what was waiting
         next = 0;
         return open_now ? 7 : platform::no_handle;

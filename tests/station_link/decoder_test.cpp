@@ -14,9 +14,9 @@ constexpr platform::Handle scripted_handle = 42;
 
 class ScriptedPort : public platform::SerialPort {
 public:
-    platform::Handle open(int port) override {
+    platform::Handle open(const platform::PortId& port) override {
         ++opens;
-        return port == missing_port ? platform::no_handle : scripted_handle;
+        return port.number == missing_port ? platform::no_handle : scripted_handle;
     }
     void close(platform::Handle h) override { closed.push_back(h); }
     void write_byte(platform::Handle h, std::uint8_t value) override {

@@ -43,7 +43,8 @@ public:
     std::map<int, Device> devices;
     std::vector<std::string> names;
 
-    platform::Handle open(int port) override {
+    platform::Handle open(const platform::PortId& id) override {
+        const int port = id.number;
         const auto it = devices.find(port);
         if (it == devices.end() || it->second.held)
             return platform::no_handle;

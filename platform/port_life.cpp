@@ -1,0 +1,233 @@
+#include "port_life.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+// The state bit that says the system still lists the device; the system's own calls use the
+// bits below it.
+constexpr unsigned present_bit = 1u << 31;
+
+void wait_until(std::chrono::steady_clock::time_point deadline) {
+    // sleep_until may wake early on some systems; the clock decides.
+    for (auto now = std::chrono::steady_clock::now(); now < deadline;
+         now = std::chrono::steady_clock::now())
+        std::this_thread::sleep_for(deadline - now);
+}
+
+} // namespace
+
+// An open or a close running on a thread of its own. Whoever gives up waiting marks it
+// abandoned; the thread then cleans up what the call returns.
+struct LivePort::Job {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;
+    std::optional<SerialSystem::Device> device;
+
+    bool running() {
+        std::lock_guard lock(mutex);
+        return !done;
+    }
+};
+
+LivePort::LivePort(std::shared_ptr<SerialSystem> system, Timing timing)
+    : system_(std::move(system)), timing_(timing) {}
+
+LivePort::~LivePort() {
+    for (auto& [handle, p] : open_)
+        if (p.device)
+            close_in_time(*p.device);
+}
+
+std::optional<SerialSystem::Device> LivePort::open_in_time(const PortId& port) {
+    // A port whose last open never came back is left alone until it has: another open of the
+    // same device would only wait for the same driver.
+    if (const auto it = pending_.find(port); it != pending_.end()) {
+        if (it->second->running())
+            return std::nullopt;
+        pending_.erase(it);
+    }
+    auto job = std::make_shared<Job>();
+    try {
+        std::thread([system = system_, job, port] {
+            const auto device = system->open(port);
+            std::unique_lock lock(job->mutex);
+            job->done = true;
+            if (job->abandoned) {
+                lock.unlock();
+                if (device)
+                    system->close(*device); // too late: nobody holds it
+                return;
+            }
+            job->device = device;
+            job->finished.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return system_->open(port); // no thread to spare: wait for the system as it is
+    }
+    std::unique_lock lock(job->mutex);
+    if (job->finished.wait_for(lock, timing_.open_wait, [&] { return job->done; }))
+        return job->device;
+    job->abandoned = true;
+    pending_[port] = job;
+    return std::nullopt;
+}
+
+void LivePort::close_in_time(SerialSystem::Device device) {
+    auto job = std::make_shared<Job>();
+    try {
+        std::thread([system = system_, job, device] {
+            system->close(device);
+            std::lock_guard lock(job->mutex);
+            job->done = true;
+            job->finished.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        system_->close(device);
+        return;
+    }
+    std::unique_lock lock(job->mutex);
+    job->finished.wait_for(lock, timing_.open_wait, [&] { return job->done; });
+}
+
+bool LivePort::attach(OpenPort& p) {
+    const auto device = open_in_time(p.port);
+    if (!device)
+        return false;
+    p.device = device;
+    p.worked = system_->line_state(*device) | (system_->present(p.port) ? present_bit : 0);
+    p.io_worked = false;
+    p.io_failures = 0;
+    return true;
+}
+
+void LivePort::lose(OpenPort& p) {
+    close_in_time(*p.device);
+    p.device.reset();
+    p.io_worked = false;
+    p.io_failures = 0;
+    p.next_try = Clock::now() + timing_.retry;
+}
+
+void LivePort::check(OpenPort& p, std::optional<long> error) {
+    if (error) {
+        if (system_->gone(*error)) {
+            lose(p);
+            return;
+        }
+        // One odd failure is no proof; reads and writes that used to work and now fail again
+        // and again are.
+        if (++p.io_failures >= 2 && p.io_worked) {
+            lose(p);
+            return;
+        }
+    }
+    const unsigned now =
+        system_->line_state(*p.device) | (system_->present(p.port) ? present_bit : 0);
+    if (p.worked & ~now) {
+        lose(p);
+        return;
+    }
+    p.worked |= now;
+}
+
+LivePort::OpenPort* LivePort::find_present(Handle h) {
+    const auto it = open_.find(h);
+    if (it == open_.end())
+        return nullptr;
+    OpenPort& p = it->second;
+    if (!p.device) {
+        const auto now = Clock::now();
+        if (now < p.next_try)
+            return nullptr;
+        p.next_try = now + timing_.retry;
+        // Where the system told while the device was held that it is there, it is asked before
+        // each try: opening a device that is not there may take long on some systems.
+        if ((p.worked & present_bit) && !system_->present(p.port))
+            return nullptr;
+        const unsigned told = p.worked & present_bit;
+        if (!attach(p)) {
+            p.worked = told;
+            return nullptr;
+        }
+    }
+    return &p;
+}
+
+Handle LivePort::open(const PortId& port) {
+    OpenPort p;
+    p.port = port;
+    if (!attach(p))
+        return no_handle;
+    // Handles are our own numbers: the system's changes when the device comes back, the one the
+    // caller holds does not.
+    const Handle h = next_handle_++;
+    open_[h] = p;
+    return h;
+}
+
+void LivePort::close(Handle h) {
+    const auto it = open_.find(h);
+    if (it == open_.end())
+        return;
+    if (it->second.device)
+        close_in_time(*it->second.device);
+    open_.erase(it);
+}
+
+void LivePort::write_byte(Handle h, std::uint8_t value) {
+    OpenPort* p = find_present(h);
+    if (!p)
+        return;
+    const long error = system_->write(*p->device, value);
+    if (error == 0) {
+        p->io_worked = true;
+        p->io_failures = 0;
+        return;
+    }
+    check(*p, error); // a device that has gone shows it here or to the read that follows
+}
+
+std::optional<std::uint8_t> LivePort::read_byte(Handle h) {
+    const auto deadline = Clock::now() + timing_.read_timeout;
+    if (!open_.contains(h))
+        return std::nullopt; // never opened or closed: nothing to wait for
+    if (OpenPort* p = find_present(h)) {
+        const SerialSystem::Read got = system_->read(*p->device);
+        if (got.kind == SerialSystem::Read::Kind::byte) {
+            p->io_worked = true;
+            p->io_failures = 0;
+            return got.byte;
+        }
+        if (got.kind == SerialSystem::Read::Kind::timeout) {
+            p->io_worked = true;
+            p->io_failures = 0;
+            check(*p, std::nullopt);
+        } else {
+            check(*p, got.error);
+        }
+    }
+    // A failed call or a device that is away returns at once: the rest of the time-out passes
+    // here, so that a caller polling the port never spins.
+    wait_until(deadline);
+    return std::nullopt;
+}
+
+bool LivePort::lost(Handle h) const {
+    const auto it = open_.find(h);
+    return it != open_.end() && !it->second.device;
+}
+
+std::optional<SerialSystem::Device> LivePort::device(Handle h) const {
+    const auto it = open_.find(h);
+    return it == open_.end() ? std::nullopt : it->second.device;
+}
+
+} // namespace platform

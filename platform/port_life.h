@@ -1,0 +1,108 @@
+// A port's life: held, lost, looked for, back. One mechanism for every system, over the few
+// calls that a serial device needs (the seam below), which the POSIX and Win32 ports implement
+// and tests replace with what a driver is known to do.
+#pragma once
+
+#include "serial_port.h"
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace platform {
+
+// The system calls behind one kind of serial device. Open and close may block for as long as
+// a driver likes (a Bluetooth port, a device pulled out mid-transfer); they are called on a
+// thread of their own and must not touch anything but the device. The rest are called on the
+// caller's thread.
+class SerialSystem {
+public:
+    using Device = std::intptr_t; // the system's descriptor or handle
+
+    struct Read {
+        enum class Kind { byte, timeout, failed };
+        Kind kind = Kind::timeout;
+        std::uint8_t byte = 0;
+        long error = 0; // the system's error code of a failed read
+    };
+
+    virtual ~SerialSystem() = default;
+    // Opens the device of `port` exclusively and sets its line up; nothing when the device does
+    // not exist, is no serial device or is held by another program.
+    virtual std::optional<Device> open(const PortId& port) = 0;
+    // Gives the device back.
+    virtual void close(Device device) = 0;
+    // One byte, or a time-out after at most 10 ms, or a failure.
+    virtual Read read(Device device) = 0;
+    // Writes one byte, giving up after 110 ms: 0, or the error of a failed write. A write that
+    // merely ran out of time is not a failure.
+    virtual long write(Device device, std::uint8_t value) = 0;
+    // The calls that tell of the device's state, one bit for each that worked now. Which of them
+    // fail on a healthy device differs from driver to driver; one that has worked on a handle and
+    // fails later is the sign that its device has gone.
+    virtual unsigned line_state(Device device) = 0;
+    // Whether the device of `port` is there now, without opening it.
+    virtual bool present(const PortId& port) = 0;
+    // Whether a failed read or write with `error` means that the device has gone for good.
+    virtual bool gone(long error) const = 0;
+};
+
+// A serial port over a SerialSystem. A device that goes away is let go at once, so that the
+// system can give it its old name when it comes back (a handle still held makes some drivers
+// number the returning adapter anew), and is opened again under the same handle when it is
+// there again, at most once per retry interval. Opens and closes run on a thread of their own;
+// one that has not returned after the open wait counts as failed (an open) or done (a close),
+// and what it returns later is cleaned up there.
+class LivePort : public SerialPort {
+public:
+    struct Timing {
+        std::chrono::milliseconds read_timeout{10};
+        std::chrono::milliseconds retry{1000};
+        std::chrono::milliseconds open_wait{1000};
+    };
+
+    explicit LivePort(std::shared_ptr<SerialSystem> system) : LivePort(std::move(system), {}) {}
+    LivePort(std::shared_ptr<SerialSystem> system, Timing timing);
+    ~LivePort() override;
+
+    Handle open(const PortId& port) override;
+    void close(Handle h) override;
+    void write_byte(Handle h, std::uint8_t value) override;
+    std::optional<std::uint8_t> read_byte(Handle h) override;
+    bool lost(Handle h) const override;
+
+    // The system's device behind open handle `h` while it is held.
+    std::optional<SerialSystem::Device> device(Handle h) const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct OpenPort {
+        PortId port;
+        std::optional<SerialSystem::Device> device; // none while lost
+        unsigned worked = 0;        // the state calls that have worked on this device
+        bool io_worked = false;     // a read or write has worked on this device
+        int io_failures = 0;        // reads and writes failed in a row since
+        Clock::time_point next_try; // while lost: the earliest time to look for it again
+    };
+    struct Job; // an open or close on its own thread
+
+    std::optional<SerialSystem::Device> open_in_time(const PortId& port);
+    void close_in_time(SerialSystem::Device device);
+    bool attach(OpenPort& p);
+    void lose(OpenPort& p);
+    // After a read or write that gave nothing: lets the device go when it shows that it has gone.
+    void check(OpenPort& p, std::optional<long> error);
+    OpenPort* find_present(Handle h);
+
+    std::shared_ptr<SerialSystem> system_;
+    Timing timing_;
+    std::map<Handle, OpenPort> open_;
+    // Ports whose open is still running after its wait: not tried again until it has ended.
+    std::map<PortId, std::shared_ptr<Job>> pending_;
+    Handle next_handle_ = 1;
+};
+
+} // namespace platform
