@@ -7,6 +7,7 @@
 #include "win32_ports.h"
 
 #include <chrono>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -224,6 +225,45 @@ TEST(DevicePath, EveryPortUpTo999GetsItsOwnNameAndLongerNumbersNone) {
     EXPECT_EQ(platform::com_device_path(999).size(), 10u);
     for (const int port : {1000, 1001, 1009, 9999, 32767, -1, -32768})
         EXPECT_EQ(platform::com_device_path(port), "") << port;
+}
+
+TEST(DevicePath, NamedPortsAreDevicesOfTheSystemAndNothingElse) {
+    EXPECT_EQ(platform::named_device_path("CNCA0"), "\\\\.\\CNCA0");
+    EXPECT_EQ(platform::named_device_path("BthModem2"), "\\\\.\\BthModem2");
+    for (const char* name : {"", "C:", "..\\x", "a/b", "COM1\\..\\C:", "x\ty", "pipe?"})
+        EXPECT_EQ(platform::named_device_path(name), "") << name;
+}
+
+// Whatever another program left in the port's settings, the line comes out the same: DTR and RTS
+// raised, no handshake of any kind, and values that SetCommState takes.
+TEST(SerialPort, TheLineIsSetWholeWhateverTheDriverHeldBefore) {
+    for (const int fill : {0x00, 0xFF}) {
+        DCB dcb;
+        std::memset(&dcb, fill, sizeof dcb);
+        platform::set_line(dcb);
+        SCOPED_TRACE(fill);
+        EXPECT_EQ(dcb.DCBlength, sizeof dcb);
+        EXPECT_EQ(dcb.BaudRate, 9600u);
+        EXPECT_EQ(dcb.ByteSize, 8);
+        EXPECT_EQ(dcb.Parity, NOPARITY);
+        EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+        EXPECT_TRUE(dcb.fBinary);
+        EXPECT_FALSE(dcb.fParity);
+        EXPECT_FALSE(dcb.fOutxCtsFlow);
+        EXPECT_FALSE(dcb.fOutxDsrFlow);
+        EXPECT_EQ(dcb.fDtrControl, DWORD(DTR_CONTROL_ENABLE));
+        EXPECT_FALSE(dcb.fDsrSensitivity);
+        EXPECT_FALSE(dcb.fOutX);
+        EXPECT_FALSE(dcb.fInX);
+        EXPECT_FALSE(dcb.fErrorChar);
+        EXPECT_FALSE(dcb.fNull);
+        EXPECT_EQ(dcb.fRtsControl, DWORD(RTS_CONTROL_ENABLE));
+        EXPECT_FALSE(dcb.fAbortOnError);
+        EXPECT_EQ(dcb.wReserved, 0);
+        EXPECT_NE(dcb.XonChar, dcb.XoffChar);
+        EXPECT_LT(dcb.XonLim, 10000);
+        EXPECT_LT(dcb.XoffLim, 10000);
+    }
 }
 
 TEST(SerialPort, PortsWithoutADeviceFailToOpenAndCountMisses) {
