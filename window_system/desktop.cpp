@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <tuple>
+#include <utility>
 
 namespace window_system {
 
@@ -43,6 +44,11 @@ void Desktop::end_session() {
         (*it)->unload();
 }
 
+void Desktop::devices_changed() {
+    devices_changed_ = true;
+    reschedule();
+}
+
 bool Desktop::ticking(const Timer& timer) const {
     return timer.enabled_ && timer.interval_ > 0 && timer.form_.loaded();
 }
@@ -50,6 +56,13 @@ bool Desktop::ticking(const Timer& timer) const {
 void Desktop::run_due_ticks() {
     if (pumping_ > 0)
         return; // pump_events asks for the wake-up again once it is over
+    if (std::exchange(devices_changed_, false)) {
+        const std::vector<Form*> forms = forms_; // a handler may unload a form
+        for (Form* form : forms)
+            if (std::find(forms_.begin(), forms_.end(), form) != forms_.end() &&
+                form->on_devices_changed)
+                form->raise(form->on_devices_changed);
+    }
     for (;;) {
         const std::int64_t now = backend_.now_ms();
         Timer* next = nullptr;
@@ -72,6 +85,8 @@ void Desktop::run_due_ticks() {
 }
 
 std::optional<std::int64_t> Desktop::next_due() const {
+    if (devices_changed_)
+        return backend_.now_ms();
     std::optional<std::int64_t> due;
     for (const Timer* t : timers_)
         if (ticking(*t) && (!due || t->due_ < *due))

@@ -79,13 +79,17 @@ public:
     std::string decimal_separator() const { return backend_.decimal_separator(); }
     // The session is ending: every loaded form is closed, the topmost modal one first.
     void end_session();
+    // The machine's devices have changed (an adapter plugged in or pulled out). Every loaded
+    // form hears of it (on_devices_changed) at the next wake-up, never inside a pump.
+    void devices_changed();
 
     // --- The scheduler ---
     // Runs every tick that has fallen due, in the order of their due times (ties in the order
     // they were set), then asks the backend for the next wake-up. Backends call it when the
     // wake-up comes.
     void run_due_ticks();
-    // When the next tick falls due; nothing when no timer runs.
+    // When the next tick falls due, or now when a change of devices waits to be told; nothing
+    // when no timer runs.
     std::optional<std::int64_t> next_due() const;
 
     // The modal form that now takes the input, if any.
@@ -111,6 +115,7 @@ private:
     std::vector<Form*> forms_;
     std::vector<Form*> modal_; // innermost last
     int pumping_ = 0;
+    bool devices_changed_ = false;
     std::uint64_t next_order_ = 0;
 };
 

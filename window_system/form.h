@@ -340,6 +340,8 @@ public:
     std::function<void()> on_query_unload;
     std::function<void()> on_unload;
     std::function<void(int key, int shift)> on_key_down;
+    // Serial ports or other devices have come or gone.
+    std::function<void()> on_devices_changed;
 
     // --- Input, from a backend or a test ---
     // A key went down in this window.
