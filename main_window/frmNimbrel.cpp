@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace main_window {
@@ -99,6 +100,10 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
     on_load = [this] { Form_Load(); };
     on_query_unload = [this] { Form_QueryUnload(); };
     on_key_down = [this](int key, int shift) { Form_KeyDown(key, shift); };
+    on_devices_changed = [this] {
+        devices_changed_ = true;
+        follow_station(false);
+    };
 
     Timer1.on_timer = [this] { Timer1_Timer(); };
     Timer1.set_interval(2000);
@@ -119,6 +124,7 @@ void frmNimbrel::Form_Load() {
 void frmNimbrel::carga_coms() {
     std::vector<std::string> ports;
     link_.list_com_ports(ports);
+    listed_ = ports;
     for (auto& [index, item] : mncom)
         if (index > 0)
             item->set_visible(false);
@@ -146,13 +152,88 @@ std::int16_t frmNimbrel::item_number(std::int16_t index) const {
 bool frmNimbrel::Abrir_puerto(std::int16_t port) {
     const bool opened = link_.open_port(port);
     link_.poll_station();
-    for (auto& [index, item] : mncom)
-        item->set_checked(item_number(index) == link_.state.com_port);
+    tick_port_items();
     return opened;
 }
 
+void frmNimbrel::tick_port_items() {
+    for (auto& [index, item] : mncom)
+        item->set_checked(item_number(index) == link_.state.com_port);
+}
+
 void frmNimbrel::mncom_Click(std::int16_t index) {
+    stop_following();
     Abrir_puerto(item_number(index));
+}
+
+void frmNimbrel::stop_following() {
+    home_port_ = 0;
+    candidates_.clear();
+    trying_ = false;
+}
+
+void frmNimbrel::follow_station(bool at_tick) {
+    // While the detection dialog is up, the port is its to choose.
+    if (!accepts_input())
+        return;
+    weather::LinkState& state = link_.state;
+    if (trying_) {
+        if (!at_tick)
+            return; // the tick judges the port it tried
+        trying_ = false;
+        if (state.link_kind > 0) {
+            stop_following(); // the station answered here: this is its port now
+            return;
+        }
+    }
+    const bool away =
+        state.com_port != 0 && (!platform::is_open_handle(state.com_handle) || link_.port_lost());
+    // The list is looked at while the port is away and once more after it has come back (its
+    // item may have gone from the menu meanwhile); otherwise it is left alone.
+    const bool was_away = std::exchange(was_away_, away);
+    if (!away && !was_away && home_port_ == 0 && !devices_changed_)
+        return;
+    devices_changed_ = false;
+
+    const std::vector<std::string> before = listed_;
+    std::vector<std::string> now;
+    link_.list_com_ports(now);
+    if (now != before) {
+        carga_coms();
+        tick_port_items();
+        const auto number_of = [](const std::string& name) { return weather::com_number(name); };
+        const std::int16_t own = home_port_ != 0 ? home_port_ : state.com_port;
+        bool own_listed = false;
+        for (const std::string& name : listed_)
+            own_listed = own_listed || number_of(name) == own;
+        if (away && own_listed && !platform::is_open_handle(state.com_handle) && home_port_ == 0) {
+            Abrir_puerto(own); // listed again under its own number: take it back
+            return;
+        }
+        if ((away || home_port_ != 0) && !own_listed)
+            for (const std::string& name : listed_) {
+                const std::int16_t n = number_of(name);
+                if (n != 0 && n != own &&
+                    std::find(before.begin(), before.end(), name) == before.end() &&
+                    std::find(candidates_.begin(), candidates_.end(), n) == candidates_.end())
+                    candidates_.push_back(n);
+            }
+    }
+    if (!candidates_.empty()) {
+        if (home_port_ == 0)
+            home_port_ = state.com_port;
+        const std::int16_t next = candidates_.front();
+        candidates_.erase(candidates_.begin());
+        Abrir_puerto(next);
+        trying_ = true;
+        return;
+    }
+    if (home_port_ != 0) {
+        // No new port answered: wait for the station at its own number again.
+        const std::int16_t home = home_port_;
+        stop_following();
+        Abrir_puerto(home);
+    }
 }
 
 void frmNimbrel::mnShowJet_Click() {
@@ -171,6 +252,7 @@ void frmNimbrel::start_timer() {
 
 // A new dialog at every opening, gone when it closes.
 void frmNimbrel::mnAuto_Click() {
+    stop_following();
     port_detection::frmAutoWeather dialog(desktop(), link_, *this);
     dialog.show_modal();
 }
@@ -194,6 +276,8 @@ void frmNimbrel::Timer1_Timer() {
         show_link_picture(false);
         return;
     }
+    // A station that has moved to another port shows its first reading on this very tick.
+    follow_station(true);
     const bool fresh = state.pressure != 0;
     for (TextBox* box : {&txtHumidity, &txtPressure, &txtTemperature})
         box->set_back_colour(fresh ? colours::black : colours::grey);

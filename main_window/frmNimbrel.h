@@ -75,6 +75,18 @@ private:
     void fit_height();
     void calc_jet();
 
+    // Ticks the port items whose number is the link's port, and no other.
+    void tick_port_items();
+    // Follows the station when its port has gone: looks at the port list while the port is
+    // lost (or could not be opened) and when devices have changed; rebuilds the port menu when
+    // the list has changed; takes the port back when it is listed again under its own number;
+    // else tries each port that has newly appeared, one per tick, and stays on the first that
+    // answers with a sentence. `at_tick`: called by the display tick, which judges the port
+    // tried at the tick before.
+    void follow_station(bool at_tick);
+    // No following any more: the user has chosen a port.
+    void stop_following();
+
     void show_link_picture(bool connected);
     double box_value(const window_system::TextBox& box) const;
     // Air density, density altitude and dew point of the numbers the jet size is computed
@@ -86,6 +98,15 @@ private:
     // The name behind each port item as the system listed it, in its own code page: the item
     // numbers come from these; "none" for item 0.
     std::vector<std::string> port_names_{"none"};
+    // The port list that the menu was last built from.
+    std::vector<std::string> listed_;
+    // Following the station: the port it was on (0: not following), the newly listed ports
+    // still to try, whether the port now open is one of them, and a change of devices to look at.
+    std::int16_t home_port_ = 0;
+    std::vector<std::int16_t> candidates_;
+    bool trying_ = false;
+    bool was_away_ = false;
+    bool devices_changed_ = false;
 };
 
 } // namespace main_window

@@ -38,7 +38,7 @@ protected:
     // The window, created on first use.
     main_window::frmNimbrel& window() {
         if (!w)
-            w = std::make_unique<main_window::frmNimbrel>(desktop, link, *store);
+            w = std::make_unique<main_window::frmNimbrel>(desktop, *window_link, *store);
         return *w;
     }
     // A new window, loaded: the start-up runs.
@@ -98,6 +98,7 @@ protected:
     window_system::Desktop desktop{backend};
     test_support::ScriptedStations ports;
     weather::Link link{ports, ports};
+    weather::Link* window_link = &link; // the link the window works on
 #ifdef _WIN32
     std::unique_ptr<platform::SettingsStore> store = platform::make_settings_store();
 #else

@@ -3,6 +3,7 @@
 #include "file_access.h"
 #include "posix_ports.h"
 #include "pty_pair.h"
+#include "station_process.h"
 
 #include <chrono>
 #include <csignal>
@@ -211,84 +212,6 @@ TEST_F(Reconnect, AFifoUnderTheLockNameKeepsAReturningDeviceAwayWithoutAHang) {
         << "the returning device keeps the settings it had";
 }
 
-namespace {
-
-// station-sim with its port map in `home`; killed and reaped when the object goes.
-class Station {
-public:
-    Station(const test_support::TempDir& home, std::vector<std::string> args)
-        : out_(home.path() + "/sim" + std::to_string(++started_) + ".out") {
-        std::vector<std::string> env = {"XDG_CONFIG_HOME=" + home.path()};
-        for (char** e = environ; *e; ++e)
-            if (std::string_view(*e).rfind("XDG_CONFIG_HOME=", 0) != 0)
-                env.emplace_back(*e);
-        args.insert(args.begin(), STATION_SIM_PATH);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        auto argv = pointers(args);
-        auto envp = pointers(env);
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-    }
-    ~Station() {
-        if (pid_ > 0 && !ended()) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Station(const Station&) = delete;
-    Station& operator=(const Station&) = delete;
-
-    std::string out() const {
-        std::ifstream in(out_);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    // True once it says that its link is in place.
-    bool wait_started() {
-        for (const auto end = steady_clock::now() + seconds(5); steady_clock::now() < end;) {
-            if (out().find("station-sim: COM") != std::string::npos)
-                return true;
-            if (ended())
-                return false;
-            std::this_thread::sleep_for(milliseconds(5));
-        }
-        return false;
-    }
-    bool wait_ended() {
-        for (const auto end = steady_clock::now() + seconds(5); steady_clock::now() < end;) {
-            if (ended())
-                return true;
-            std::this_thread::sleep_for(milliseconds(5));
-        }
-        return false;
-    }
-
-private:
-    static std::vector<char*> pointers(std::vector<std::string>& v) {
-        std::vector<char*> p;
-        for (auto& s : v)
-            p.push_back(s.data());
-        p.push_back(nullptr);
-        return p;
-    }
-    bool ended() {
-        if (!ended_ && pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_)
-            ended_ = true;
-        return ended_ || pid_ <= 0;
-    }
-
-    static inline int started_ = 0;
-    std::string out_;
-    pid_t pid_ = -1;
-    bool ended_ = false;
-};
-
-} // namespace
-
 TEST_F(Reconnect, AStationThatHangsUpAndComesBackAnswersTheSameHandleAgain) {
     paths.port_map = dir.path() + "/KORVANE_1/ports"; // where station-sim links its ports
     port = platform::make_posix_serial_port(paths);
@@ -305,7 +228,7 @@ TEST_F(Reconnect, AStationThatHangsUpAndComesBackAnswersTheSameHandleAgain) {
         return reply;
     };
 
-    Station first(dir, {"--port", "7", "--hangup-after", "2"});
+    test_support::Station first(STATION_SIM_PATH, dir, {"--port", "7", "--hangup-after", "2"});
     ASSERT_TRUE(first.wait_started()) << first.out();
     const auto h = port->open(7);
     ASSERT_TRUE(is_open_handle(h));
@@ -315,7 +238,7 @@ TEST_F(Reconnect, AStationThatHangsUpAndComesBackAnswersTheSameHandleAgain) {
     EXPECT_NE(first.out().find("hung up"), std::string::npos) << first.out();
     EXPECT_EQ(poll(h, milliseconds(100)), "");
 
-    Station second(dir, {"--port", "7", "--format", "star"});
+    test_support::Station second(STATION_SIM_PATH, dir, {"--port", "7", "--format", "star"});
     ASSERT_TRUE(second.wait_started()) << second.out();
     std::string reply;
     for (const auto end = steady_clock::now() + seconds(4);
