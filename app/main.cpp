@@ -1,15 +1,19 @@
 // nimbrel: the main window on the machine's serial ports and the user's settings, shown by the
 // Qt backend. Ending the session (SIGTERM, SIGHUP, SIGINT) closes the window as Escape does:
-// the port is stored and let go of, and the program ends with status 0.
+// the port is stored and let go of, and the program ends with status 0. A second start in the
+// same user session brings this copy's window to the front and ends with status 0, before it
+// opens a window or touches the port.
 #include "desktop.h"
 #include "frmNimbrel.h"
 #include "qt_backend.h"
 #include "serial_port.h"
 #include "settings_store.h"
+#include "single_instance.h"
 #include "weather.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QWidget>
 
 #include <csignal>
 #include <fcntl.h>
@@ -25,9 +29,29 @@ void on_session_end(int) {
     [[maybe_unused]] const auto written = ::write(signal_pipe[1], &byte, 1);
 }
 
+// Shown, un-minimised, raised and given the focus; a modal dialog over it comes along on top.
+void bring_to_front(QWidget* window) {
+    if (!window)
+        return;
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    if (QWidget* dialog = QApplication::activeModalWidget()) {
+        dialog->raise();
+        dialog->activateWindow();
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::SingleInstance instance("nimbrel");
+    if (!instance.first())
+        instance.call_first();
+    if (!instance.first())
+        return 0;
+
     QApplication app(argc, argv);
     window_system::qt::Backend backend;
     window_system::Desktop desktop(backend);
@@ -53,6 +77,15 @@ int main(int argc, char** argv) {
         action.sa_flags = SA_RESTART;
         for (const int signal : {SIGTERM, SIGHUP, SIGINT})
             ::sigaction(signal, &action, nullptr);
+    }
+
+    std::unique_ptr<QSocketNotifier> calls;
+    if (instance.calls_fd() >= 0) {
+        calls = std::make_unique<QSocketNotifier>(instance.calls_fd(), QSocketNotifier::Read);
+        QObject::connect(calls.get(), &QSocketNotifier::activated, [&] {
+            if (instance.take_calls())
+                bring_to_front(backend.widget_of(window));
+        });
     }
 
     window.show();

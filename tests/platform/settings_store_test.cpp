@@ -1,4 +1,5 @@
 // The settings file on disk: where the user's file is, and how a write replaces it.
+#include "env_var.h"
 #include "file_access.h"
 #include "pty_pair.h"
 #include "settings_store.h"
@@ -8,13 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
 namespace fs = std::filesystem;
+using test_support::EnvVar;
 
 namespace {
 
@@ -25,26 +26,6 @@ std::vector<std::string> names_in(const std::string& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// Sets an environment variable for the life of the object.
-class EnvVar {
-public:
-    EnvVar(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~EnvVar() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 } // namespace
 

@@ -3,12 +3,15 @@
 //   e2e_client find CAPTION [WAIT_MS]   waits up to WAIT_MS (default 0) for a shown top-level
 //                                       window with that caption; prints it and its children
 //   e2e_client gone CAPTION [WAIT_MS]   waits up to WAIT_MS for no such window to be shown
+//   e2e_client minimize CAPTION [WAIT_MS]  as find, then minimises the window as its title bar's
+//                                       button does
 //
 // Every window is one line of JSON: the window's handle, class, text (asked of the window
 // itself with WM_GETTEXT, so that an edit box of another process gives its contents), its
 // rectangle on the screen, whether it is visible and enabled, and, for the top-level window,
-// its client area on the screen and for a child its control id. The status is 0 when the
-// window was found (or has gone), 1 when the wait ran out, 2 for a wrong command line.
+// its client area on the screen, whether it is minimised and whether it is the foreground
+// window, and for a child its control id. The status is 0 when the window was found (or has
+// gone), 1 when the wait ran out, 2 for a wrong command line.
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
@@ -93,7 +96,9 @@ void print_window(HWND hwnd) {
     RECT client{};
     GetClientRect(hwnd, &client);
     MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&client), 2);
-    std::printf("{\"window\":%s,\"client\":%s}\n", common(hwnd).c_str(), rect_text(client).c_str());
+    std::printf("{\"window\":%s,\"client\":%s,\"iconic\":%s,\"foreground\":%s}\n",
+                common(hwnd).c_str(), rect_text(client).c_str(), IsIconic(hwnd) ? "true" : "false",
+                GetForegroundWindow() == hwnd ? "true" : "false");
     EnumChildWindows(hwnd, print_child, 0);
 }
 
@@ -114,13 +119,15 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     const wchar_t* caption = argv[2];
     const DWORD wait_ms = argc == 4 ? DWORD(std::wcstoul(argv[3], nullptr, 10)) : 0;
-    if (command != L"find" && command != L"gone")
+    if (command != L"find" && command != L"gone" && command != L"minimize")
         return 2;
     const bool want_gone = command == L"gone";
     const ULONGLONG deadline = GetTickCount64() + wait_ms;
     for (;;) {
         const HWND hwnd = shown_window(caption);
         if (hwnd && !want_gone) {
+            if (command == L"minimize")
+                PostMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
             print_window(hwnd);
             return 0;
         }

@@ -35,6 +35,7 @@ from e2e_nimbrel import Failure  # noqa: E402
 
 NAME = "windows_e2e_under_wine"
 MAIN, DIALOG = "Travenor Nimbrel", "Automatic COM Port Detection"
+NOTEPAD = "Untitled - Notepad"
 SETTINGS = r"HKCU\Software\VB and VBA Program Settings\KORVANE_1\main"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Travenor Nimbrel"
 INSTALLED = r"C:\Program Files\Travenor Nimbrel"
@@ -66,6 +67,7 @@ class Window:
     def __init__(self, lines):
         top = lines[0]
         self.outer, self.client, self.enabled = top["rect"], top["client"], top["enabled"]
+        self.iconic, self.foreground = top["iconic"], top["foreground"]
         self.children = {c["id"]: c for c in lines[1:]}
 
     def height(self):
@@ -358,6 +360,60 @@ def replug(d, _stations):
     d.close_with_escape()
 
 
+def second_copy(d, _stations):
+    """A second nimbrel.exe brings the first copy's window to the front, from behind another
+    program's window and back from the taskbar, and ends with status 0 at once, leaving the
+    first its port and storing nothing. After the first copy is killed, a new one starts as
+    usual and takes the port."""
+    program = os.path.join(d.args.cross, "app", "nimbrel.exe")
+    d.start_on_port(2)
+    wait_for("live readings of COM2", d.shows(LIVE, FIRST_TEXTS), 10)
+    stored = d.settings()
+
+    def in_front(caption):
+        w = d.window(caption)
+        return bool(w and w.foreground and not w.iconic)
+
+    def behind_notepad():
+        wait_for("Notepad in front", lambda: in_front(NOTEPAD) or "no", 15)
+
+    def minimised():
+        d.s.wine_output("wine", d.client, "minimize", MAIN)
+        wait_for("the main window minimised", lambda: d.window(MAIN).iconic or "no", 5)
+
+    other = d.s.start(["wine", "notepad"], stdout=d.log, stderr=d.log)
+    try:
+        for where, prepare in (("behind Notepad", behind_notepad), ("minimised", minimised)):
+            prepare()
+            started = time.monotonic()
+            second = d.s.start(["wine", program], stdout=d.log, stderr=d.log)
+            try:
+                status = second.wait(15)
+            except subprocess.TimeoutExpired:
+                second.kill()
+                second.wait()
+                raise Failure("%s: the second copy still runs after 15 s" % where)
+            if status != 0:
+                raise Failure("%s: the second copy ended with status %d" % (where, status))
+            print("  %s: the second copy ended after %.1f s" % (where, time.monotonic() - started))
+            if d.program.poll() is not None:
+                raise Failure("the first copy ended with status %d" % d.program.returncode)
+            wait_for("%s: the first copy's window in front" % where,
+                     lambda: in_front(MAIN) or "no", 5)
+            d.x_window()  # one window only
+    finally:
+        other.kill()
+        other.wait()
+    wait_for("live readings of COM2 after the second starts", d.shows(LIVE, FIRST_TEXTS), 6)
+    if d.settings() != stored:
+        raise Failure("the settings were %s and are %s" % (stored, d.settings()))
+
+    d.stop()  # killed: no clean-up of its own
+    d.start(program)
+    wait_for("live readings of COM2 after a kill", d.shows(LIVE, FIRST_TEXTS), 10)
+    d.close_with_escape()
+
+
 def installer(d, _stations):
     """A silent install puts the program, its shortcut and its uninstaller in place and lists
     it; the program starts from the shortcut; a silent uninstall takes all of it away and
@@ -408,7 +464,8 @@ def installer(d, _stations):
                                                                     settings_after))
 
 
-SCENARIOS = [stored_port_live, idle_then_lost, auto_finds_station, replug, installer]
+SCENARIOS = [stored_port_live, idle_then_lost, auto_finds_station, replug, second_copy,
+             installer]
 
 
 def main():

@@ -1,0 +1,60 @@
+// One copy of the program per user: the copy that holds the claim is the one copy; a later start
+// finds the claim held, has that copy come to the front and ends. Two copies would fight over
+// the serial port and store each other's port at close.
+//
+// Whatever keeps the claim from being made (no folder for the lock, no lock, no mutex) leaves
+// the program running as a copy of its own: this must never keep the program from starting.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+class SingleInstance {
+public:
+    // Claims the one copy named `name` for this user.
+    // Linux: an flock on <dir>/<name>.lock, <dir> being $XDG_RUNTIME_DIR, or config_dir() when
+    // that is not set to a folder; the kernel lets go of the lock when the process ends, however
+    // it ends. The one copy listens on the socket <dir>/<name>.socket, replacing any socket that
+    // a killed copy left behind.
+    // Windows: the mutex Local\<name>.<user name>, owned by the calling thread; Windows lets go
+    // of it when the process ends.
+    explicit SingleInstance(const std::string& name);
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // True when this copy holds the claim, or could not make it at all.
+    bool first() const { return first_; }
+    // Tries the claim again: the copy that held it may have ended meanwhile. Returns first().
+    bool claim();
+
+#ifndef _WIN32
+    // A later copy asks the one copy to come to the front: a connection to its socket. Tried for
+    // about a second while that copy has no socket yet (it is starting) or no more (it is
+    // ending); should it end meanwhile, this copy takes the claim and first() turns true.
+    // Returns whether the call reached the one copy.
+    bool call_first();
+    // The one copy: a descriptor that turns readable when a later copy has called, or -1 when
+    // there is no socket.
+    int calls_fd() const {
+        return listener_;
+    }
+    // The one copy: takes the calls that are waiting; true when there was at least one.
+    bool take_calls();
+#endif
+
+private:
+    bool first_ = false;
+#ifdef _WIN32
+    void* mutex_ = nullptr;
+    bool owned_ = false;
+#else
+    void listen();
+    int lock_ = -1;
+    int listener_ = -1;
+    std::string socket_path_;
+#endif
+};
+
+} // namespace platform
