@@ -198,27 +198,30 @@ void frmNimbrel::follow_station(bool at_tick) {
     const std::vector<std::string> before = listed_;
     std::vector<std::string> now;
     link_.list_com_ports(now);
-    if (now != before) {
+    const bool changed = now != before;
+    if (changed) {
         carga_coms();
         tick_port_items();
-        const auto number_of = [](const std::string& name) { return weather::com_number(name); };
-        const std::int16_t own = home_port_ != 0 ? home_port_ : state.com_port;
-        bool own_listed = false;
-        for (const std::string& name : listed_)
-            own_listed = own_listed || number_of(name) == own;
-        if (away && own_listed && !platform::is_open_handle(state.com_handle) && home_port_ == 0) {
-            Abrir_puerto(own); // listed again under its own number: take it back
-            return;
-        }
-        if ((away || home_port_ != 0) && !own_listed)
-            for (const std::string& name : listed_) {
-                const std::int16_t n = number_of(name);
-                if (n != 0 && n != own &&
-                    std::find(before.begin(), before.end(), name) == before.end() &&
-                    std::find(candidates_.begin(), candidates_.end(), n) == candidates_.end())
-                    candidates_.push_back(n);
-            }
     }
+    const auto number_of = [](const std::string& name) { return weather::com_number(name); };
+    const std::int16_t own = home_port_ != 0 ? home_port_ : state.com_port;
+    bool own_listed = false;
+    for (const std::string& name : listed_)
+        own_listed = own_listed || number_of(name) == own;
+    // A chosen port that is listed but not held is opened again: its adapter is back under its
+    // own number, another program has let go of it, or its open took too long the last time.
+    if (away && own_listed && !platform::is_open_handle(state.com_handle) && home_port_ == 0) {
+        Abrir_puerto(own);
+        return;
+    }
+    if (changed && (away || home_port_ != 0) && !own_listed)
+        for (const std::string& name : listed_) {
+            const std::int16_t n = number_of(name);
+            if (n != 0 && n != own &&
+                std::find(before.begin(), before.end(), name) == before.end() &&
+                std::find(candidates_.begin(), candidates_.end(), n) == candidates_.end())
+                candidates_.push_back(n);
+        }
     if (!candidates_.empty()) {
         if (home_port_ == 0)
             home_port_ = state.com_port;

@@ -79,9 +79,9 @@ private:
     void tick_port_items();
     // Follows the station when its port has gone: looks at the port list while the port is
     // lost (or could not be opened) and when devices have changed; rebuilds the port menu when
-    // the list has changed; takes the port back when it is listed again under its own number;
-    // else tries each port that has newly appeared, one per tick, and stays on the first that
-    // answers with a sentence. `at_tick`: called by the display tick, which judges the port
+    // the list has changed; opens the port again while it is listed but not held; else tries
+    // each port that has newly appeared, one per tick, and stays on the first that answers
+    // with a sentence. `at_tick`: called by the display tick, which judges the port
     // tried at the tick before.
     void follow_station(bool at_tick);
     // No following any more: the user has chosen a port.

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace platform {
 
@@ -22,19 +23,15 @@ void wait_until(std::chrono::steady_clock::time_point deadline) {
 
 } // namespace
 
-// An open or a close running on a thread of its own. Whoever gives up waiting marks it
-// abandoned; the thread then cleans up what the call returns.
+// An open or a close running on a thread of its own. What a late open returns is kept for the
+// port to take, unless the port has gone by then.
 struct LivePort::Job {
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
-    bool abandoned = false;
+    bool orphaned = false; // the port it was for has gone: the thread cleans up
     std::optional<SerialSystem::Device> device;
-
-    bool running() {
-        std::lock_guard lock(mutex);
-        return !done;
-    }
+    std::chrono::steady_clock::time_point done_at;
 };
 
 LivePort::LivePort(std::shared_ptr<SerialSystem> system, Timing timing)
@@ -44,15 +41,29 @@ LivePort::~LivePort() {
     for (auto& [handle, p] : open_)
         if (p.device)
             close_in_time(*p.device);
+    for (auto& [port, job] : late_) {
+        std::optional<SerialSystem::Device> device;
+        {
+            std::lock_guard lock(job->mutex);
+            job->orphaned = true; // one still running closes what it gets itself
+            device = std::exchange(job->device, std::nullopt);
+        }
+        if (device)
+            close_in_time(*device);
+    }
 }
 
 std::optional<SerialSystem::Device> LivePort::open_in_time(const PortId& port) {
-    // A port whose last open never came back is left alone until it has: another open of the
-    // same device would only wait for the same driver.
-    if (const auto it = pending_.find(port); it != pending_.end()) {
-        if (it->second->running())
+    if (const auto it = late_.find(port); it != late_.end()) {
+        std::unique_lock lock(it->second->mutex);
+        // Another open of the same device would only wait for the same driver.
+        if (!it->second->done)
             return std::nullopt;
-        pending_.erase(it);
+        const auto device = std::exchange(it->second->device, std::nullopt);
+        lock.unlock();
+        late_.erase(it);
+        if (device)
+            return device; // the late open got there in the end
     }
     auto job = std::make_shared<Job>();
     try {
@@ -60,10 +71,11 @@ std::optional<SerialSystem::Device> LivePort::open_in_time(const PortId& port) {
             const auto device = system->open(port);
             std::unique_lock lock(job->mutex);
             job->done = true;
-            if (job->abandoned) {
+            job->done_at = std::chrono::steady_clock::now();
+            if (job->orphaned) { // nobody is left to take it
                 lock.unlock();
                 if (device)
-                    system->close(*device); // too late: nobody holds it
+                    system->close(*device);
                 return;
             }
             job->device = device;
@@ -74,10 +86,25 @@ std::optional<SerialSystem::Device> LivePort::open_in_time(const PortId& port) {
     }
     std::unique_lock lock(job->mutex);
     if (job->finished.wait_for(lock, timing_.open_wait, [&] { return job->done; }))
-        return job->device;
-    job->abandoned = true;
-    pending_[port] = job;
+        return std::exchange(job->device, std::nullopt);
+    late_[port] = job;
     return std::nullopt;
+}
+
+void LivePort::sweep_late() {
+    const auto now = Clock::now();
+    for (auto it = late_.begin(); it != late_.end();) {
+        std::unique_lock lock(it->second->mutex);
+        if (!it->second->done || now - it->second->done_at < timing_.keep_late) {
+            ++it;
+            continue;
+        }
+        const auto device = std::exchange(it->second->device, std::nullopt);
+        lock.unlock();
+        it = late_.erase(it);
+        if (device)
+            close_in_time(*device);
+    }
 }
 
 void LivePort::close_in_time(SerialSystem::Device device) {
@@ -162,6 +189,7 @@ LivePort::OpenPort* LivePort::find_present(Handle h) {
 }
 
 Handle LivePort::open(const PortId& port) {
+    sweep_late();
     OpenPort p;
     p.port = port;
     if (!attach(p))
@@ -174,6 +202,7 @@ Handle LivePort::open(const PortId& port) {
 }
 
 void LivePort::close(Handle h) {
+    sweep_late();
     const auto it = open_.find(h);
     if (it == open_.end())
         return;
@@ -197,6 +226,7 @@ void LivePort::write_byte(Handle h, std::uint8_t value) {
 
 std::optional<std::uint8_t> LivePort::read_byte(Handle h) {
     const auto deadline = Clock::now() + timing_.read_timeout;
+    sweep_late();
     if (!open_.contains(h))
         return std::nullopt; // never opened or closed: nothing to wait for
     if (OpenPort* p = find_present(h)) {

@@ -53,14 +53,16 @@ public:
 // system can give it its old name when it comes back (a handle still held makes some drivers
 // number the returning adapter anew), and is opened again under the same handle when it is
 // there again, at most once per retry interval. Opens and closes run on a thread of their own;
-// one that has not returned after the open wait counts as failed (an open) or done (a close),
-// and what it returns later is cleaned up there.
+// one that has not returned after the open wait counts as failed (an open) or done (a close).
+// A device that a late open returns is kept for a while, for the next open of the same port to
+// take (a Bluetooth port that needs a few seconds to connect), and let go after that.
 class LivePort : public SerialPort {
 public:
     struct Timing {
         std::chrono::milliseconds read_timeout{10};
         std::chrono::milliseconds retry{1000};
         std::chrono::milliseconds open_wait{1000};
+        std::chrono::milliseconds keep_late{10000};
     };
 
     explicit LivePort(std::shared_ptr<SerialSystem> system) : LivePort(std::move(system), {}) {}
@@ -90,6 +92,8 @@ private:
     struct Job; // an open or close on its own thread
 
     std::optional<SerialSystem::Device> open_in_time(const PortId& port);
+    // Lets go of the devices of late opens that nobody has taken in time.
+    void sweep_late();
     void close_in_time(SerialSystem::Device device);
     bool attach(OpenPort& p);
     void lose(OpenPort& p);
@@ -100,8 +104,9 @@ private:
     std::shared_ptr<SerialSystem> system_;
     Timing timing_;
     std::map<Handle, OpenPort> open_;
-    // Ports whose open is still running after its wait: not tried again until it has ended.
-    std::map<PortId, std::shared_ptr<Job>> pending_;
+    // Opens that ran past their wait, by port: while one runs, its port is not tried again;
+    // once it has ended, what it returned waits here for the next open of its port.
+    std::map<PortId, std::shared_ptr<Job>> late_;
     Handle next_handle_ = 1;
 };
 

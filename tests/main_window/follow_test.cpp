@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -136,16 +137,32 @@ TEST_F(FollowTest, AChangeOfDevicesRebuildsThePortMenuAtOnce) {
     EXPECT_EQ(usb_link.state.com_port, 0);
 }
 
-TEST_F(FollowTest, AnOpenThatHangsFailsInTimeAndTheTicksGoOn) {
+TEST_F(FollowTest, AnOpenThatTakesTooLongFailsInTimeAndItsPortIsTakenAtALaterTick) {
     machine->plug(8);
     machine->plug(3);
     put("weather_com", "8");
     start();
-    machine->hold_opens(true); // a Bluetooth port that does not answer the open
+    machine->hold_opens(true); // a Bluetooth port that takes its time to connect
     window().mncom[1].click(); // COM3
     EXPECT_EQ(usb_link.state.com_port, 3);
     EXPECT_FALSE(platform::is_open_handle(usb_link.state.com_handle));
     backend.advance(2000);
     EXPECT_FALSE(connected_shown());
     machine->hold_opens(false);
+    for (int i = 0; i < 500 && machine->held() == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(ticks_to_live(), 1);
+    EXPECT_EQ(usb_link.state.com_port, 3);
+}
+
+TEST_F(FollowTest, AListedPortThatAnotherProgramHoldsIsTakenWhenItLetsGo) {
+    machine->plug(8);
+    platform::LivePort other(machine, {1ms, 0ms, 200ms});
+    const auto theirs = other.open(8);
+    put("weather_com", "8");
+    start();
+    EXPECT_FALSE(platform::is_open_handle(usb_link.state.com_handle));
+    EXPECT_EQ(ticks_to_live(2), -1);
+    other.close(theirs);
+    EXPECT_EQ(ticks_to_live(), 1);
 }

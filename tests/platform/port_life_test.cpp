@@ -82,23 +82,32 @@ INSTANTIATE_TEST_SUITE_P(Recorded, Drivers, ::testing::ValuesIn(test_support::re
                              return name;
                          });
 
-TEST(LivePort, AnOpenThatDoesNotReturnInTimeFailsAndWhatItReturnsLaterIsLetGo) {
-    const auto machine = std::make_shared<RecordedMachine>(test_support::recorded_drivers[0]);
-    machine->plug(3, reply);
-    machine->hold_opens(true);
-    LivePort port(machine, quick);
-    EXPECT_EQ(port.open(3), platform::no_handle); // would wait for ever without the bound
-    // Not tried again while the first open still runs: no second thread waits on the driver.
-    EXPECT_EQ(port.open(3), platform::no_handle);
+// A Bluetooth port may take seconds to connect, or never do.
+TEST(LivePort, AnOpenThatDoesNotReturnInTimeFailsAndItsLateDeviceIsTakenOrLetGo) {
+    for (const bool taken : {true, false}) {
+        SCOPED_TRACE(taken ? "taken by the next open" : "let go when nobody takes it");
+        const auto machine = std::make_shared<RecordedMachine>(test_support::recorded_drivers[0]);
+        machine->plug(3, reply);
+        machine->hold_opens(true);
+        LivePort port(machine, {1ms, 0ms, 100ms, taken ? 10000ms : 0ms});
+        EXPECT_EQ(port.open(3), platform::no_handle); // would wait for ever without the bound
+        // Not tried again while the first open still runs: no second thread waits on it.
+        EXPECT_EQ(port.open(3), platform::no_handle);
 
-    machine->hold_opens(false);
-    for (int i = 0; i < 500 && machine->closes() == 0; ++i)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(machine->closes(), 1) << "the late open's device was not let go";
-    EXPECT_EQ(machine->held(), 0);
-    const auto h = port.open(3);
-    ASSERT_TRUE(is_open_handle(h));
-    EXPECT_EQ(poll(port, h), reply);
+        machine->hold_opens(false);
+        for (int i = 0; i < 500 && machine->held() == 0; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(machine->held(), 1) << "the late open did not end";
+        if (taken) {
+            const auto h = port.open(3);
+            ASSERT_TRUE(is_open_handle(h));
+            EXPECT_EQ(poll(port, h), reply);
+            EXPECT_EQ(machine->held(), 1);
+        } else {
+            EXPECT_EQ(port.read_byte(platform::no_handle), std::nullopt); // any call sweeps
+            EXPECT_EQ(machine->held(), 0) << "the late device is still held";
+        }
+    }
 }
 
 } // namespace
