@@ -135,17 +135,17 @@ void frmNimbrel::carga_coms() {
             mncom[i].on_click = [this, i] { mncom_Click(i); };
         std::string name = ports[std::size_t(i - 1)];
         std::erase(name, '\0'); // a listed name may carry its terminating NUL
-        if (port_names_.size() <= std::size_t(i))
-            port_names_.resize(std::size_t(i) + 1);
+        if (item_numbers_.size() <= std::size_t(i))
+            item_numbers_.resize(std::size_t(i) + 1);
         mncom[i].set_caption(platform::utf8_from_system(name));
-        port_names_[std::size_t(i)] = std::move(name);
+        item_numbers_[std::size_t(i)] = link_.port_number(name);
         mncom[i].set_visible(true);
     }
 }
 
 std::int16_t frmNimbrel::item_number(std::int16_t index) const {
-    return index >= 0 && std::size_t(index) < port_names_.size()
-               ? weather::com_number(port_names_[std::size_t(index)])
+    return index >= 0 && std::size_t(index) < item_numbers_.size()
+               ? item_numbers_[std::size_t(index)]
                : 0;
 }
 
@@ -203,7 +203,7 @@ void frmNimbrel::follow_station(bool at_tick) {
         carga_coms();
         tick_port_items();
     }
-    const auto number_of = [](const std::string& name) { return weather::com_number(name); };
+    const auto number_of = [this](const std::string& name) { return link_.port_number(name); };
     const std::int16_t own = home_port_ != 0 ? home_port_ : state.com_port;
     bool own_listed = false;
     for (const std::string& name : listed_)
@@ -333,8 +333,10 @@ void frmNimbrel::Form_KeyDown(int key, int /*shift*/) {
 }
 
 void frmNimbrel::Form_QueryUnload() {
+    // A named port's number holds only for this run: the next start opens no port.
+    const std::int16_t port = link_.state.com_port;
     store_.save(settings_app, settings_section, "weather_com",
-                std::to_string(link_.state.com_port));
+                link_.is_named(port) ? "0" : std::to_string(port));
     link_.close_port();
 }
 

@@ -58,8 +58,8 @@ public:
     // The display tick, every 2000 ms from the moment the window exists.
     window_system::Timer& Timer1;
 
-    // The item number of port item `index`: the number in its caption from the fourth
-    // character on; 0 for "none".
+    // The item number of port item `index`: the link's port number for its listed name (the
+    // number in it from the fourth character on, or the number of a named port); 0 for "none".
     std::int16_t item_number(std::int16_t index) const;
 
 private:
@@ -95,9 +95,8 @@ private:
 
     weather::Link& link_;
     platform::SettingsStore& store_;
-    // The name behind each port item as the system listed it, in its own code page: the item
-    // numbers come from these; "none" for item 0.
-    std::vector<std::string> port_names_{"none"};
+    // The item number of each port item, from the name the system listed; 0 for "none".
+    std::vector<std::int16_t> item_numbers_{0};
     // The port list that the menu was last built from.
     std::vector<std::string> listed_;
     // Following the station: the port it was on (0: not following), the newly listed ports

@@ -65,7 +65,8 @@ class PortLister {
 public:
     virtual ~PortLister() = default;
     // The machine's serial ports in the system's order, each a name whose text from the
-    // fourth character on starts with its port number ("COM3", "COM33 (ttyUSB0)").
+    // fourth character on starts with its port number ("COM3", "COM33 (ttyUSB0)"), or, for a
+    // port that the system names without a number, that name ("CNCA0").
     virtual std::vector<std::string> list() = 0;
 };
 

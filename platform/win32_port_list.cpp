@@ -1,7 +1,10 @@
-// The port list on Windows: the values under HARDWARE\DEVICEMAP\SERIALCOMM.
+// The port list on Windows: the values under HARDWARE\DEVICEMAP\SERIALCOMM, then the ports of
+// the device manager's Ports class that the registry does not list.
 #include "win32_ports.h"
 
 #include <algorithm>
+#include <cctype>
+#include <setupapi.h>
 
 namespace platform {
 
@@ -13,10 +16,53 @@ constexpr DWORD data_capacity = 1024;
 // overlong values. Failures are passed over up to this far beyond the key's value count.
 constexpr DWORD failure_slack = 16;
 
-class RegistryPortLister : public PortLister {
+// The device manager's class "Ports (COM & LPT)".
+constexpr GUID ports_class = {
+    0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+// A name without its NULs, in capitals: Windows device names do not tell case apart.
+std::string name_key(const std::string& name) {
+    std::string key;
+    for (const char c : name)
+        if (c != '\0')
+            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return key;
+}
+
+// The "PortName" of every present device of the Ports class, in the device manager's order.
+// Some drivers (virtual null-modem pairs, some Bluetooth stacks) register their ports only
+// there and never under SERIALCOMM.
+std::vector<std::string> device_manager_ports() {
+    std::vector<std::string> names;
+    const HDEVINFO devices = SetupDiGetClassDevsA(&ports_class, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return names;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        const HKEY key =
+            SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        char name[name_capacity];
+        DWORD length = sizeof name;
+        DWORD type = 0;
+        if (RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name),
+                             &length) == ERROR_SUCCESS &&
+            type == REG_SZ)
+            names.emplace_back(name, std::find(name, name + length, '\0'));
+        RegCloseKey(key);
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return names;
+}
+
+class SystemPortLister : public PortLister {
 public:
     std::vector<std::string> list() override {
-        return list_registry_ports(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM");
+        return merge_port_lists(
+            list_registry_ports(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM"),
+            device_manager_ports());
     }
 };
 
@@ -56,8 +102,26 @@ std::vector<std::string> list_registry_ports(HKEY root, const char* subkey) {
     return ports;
 }
 
+std::vector<std::string> merge_port_lists(std::vector<std::string> registry,
+                                          const std::vector<std::string>& device_manager) {
+    std::vector<std::string> seen;
+    for (const auto& name : registry)
+        seen.push_back(name_key(name));
+    for (const auto& name : device_manager) {
+        std::string key = name_key(name);
+        // Printer ports share the class; an empty name is no port.
+        if (key.empty() || key.starts_with("LPT") ||
+            std::find(seen.begin(), seen.end(), key) != seen.end())
+            continue;
+        // In the registry's form: the name and one NUL.
+        registry.push_back(std::string(name.c_str()) + '\0');
+        seen.push_back(std::move(key));
+    }
+    return registry;
+}
+
 std::unique_ptr<PortLister> make_port_lister() {
-    return std::make_unique<RegistryPortLister>();
+    return std::make_unique<SystemPortLister>();
 }
 
 } // namespace platform

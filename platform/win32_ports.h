@@ -36,4 +36,10 @@ HANDLE system_handle(const SerialPort& port, Handle h);
 // be read are left out; a key that cannot be opened gives an empty list.
 std::vector<std::string> list_registry_ports(HKEY root, const char* subkey);
 
+// The port list: `registry` as it is, followed by each port of `device_manager` that it does
+// not hold yet (names compared without their NULs and regardless of case), once, as its name
+// and one NUL; printer ports (LPT...) are left out.
+std::vector<std::string> merge_port_lists(std::vector<std::string> registry,
+                                          const std::vector<std::string>& device_manager);
+
 } // namespace platform

@@ -98,13 +98,21 @@ void frmAutoWeather::start_scan() {
         Label& label = lblCOM[i];
         label.move(240, static_cast<std::int16_t>(i * 300 + 400));
         label.set_caption(platform::utf8_from_system(shown_name(name)));
-        label.tag = std::to_string(weather::com_number(name));
+        label.tag = std::to_string(link_.port_number(name));
         label.set_fore_colour(colours::grey);
         label.set_visible(true);
     }
 
     scan_index = 1;
     probe_next();
+}
+
+// "COM" followed by the label's tag; the port's own name when the tag is the number of a named
+// port, so that such a port is never shown as a COM number.
+std::string frmAutoWeather::probe_name_of(const Label& label) const {
+    const std::int16_t port = port_of(label);
+    return link_.is_named(port) ? platform::utf8_from_system(shown_name(link_.port_name(port)))
+                                : "COM" + label.tag;
 }
 
 void frmAutoWeather::Form_KeyDown(int key, int /*shift*/) {
@@ -129,7 +137,7 @@ void frmAutoWeather::probe_next() {
         return;
     }
     probe_label = &lblCOM[scan_index];
-    probe_name = "COM" + probe_label->tag;
+    probe_name = probe_name_of(*probe_label);
     probe_label->set_caption(probe_name + "   (opening)");
 
     // The main window must not poll the port while the probe uses it; starting its timer
@@ -165,7 +173,10 @@ void frmAutoWeather::Timer1_Timer() {
     if (link_.state.pressure != 0) {
         probe_label->set_caption(probe_name + "   Connected");
         probe_label->set_fore_colour(colours::green);
-        lblstatus.set_caption("COMMUNICATION DONE IN COM " + probe_label->tag);
+        // A port listed under a name of its own is named as such, not by its number.
+        lblstatus.set_caption(link_.is_named(port_of(*probe_label))
+                                  ? "COMMUNICATION DONE IN " + probe_name
+                                  : "COMMUNICATION DONE IN COM " + probe_label->tag);
         lblstatus.set_bold(true);
         lblstatus.set_fore_colour(colours::green);
         Timer1.set_interval(close_after_ms);

@@ -22,7 +22,7 @@ public:
     window_system::Button& cmdClose;
     window_system::Label& lblstatus;
     // The column of port labels, numbered from 1 like the port list. Each label's tag holds
-    // its port number as decimal text.
+    // its port number (weather::Link::port_number) as decimal text.
     window_system::ControlArray<window_system::Label> lblCOM{*this, "lblCOM", 1};
     window_system::Timer& Timer1;
 
@@ -35,6 +35,7 @@ private:
     void Timer1_Timer();
     void cmdClose_Click();
     void cmdAgain_Click();
+    std::string probe_name_of(const window_system::Label& label) const;
 
     weather::Link& link_;
     DetectionHost& host_;

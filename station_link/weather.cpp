@@ -1,7 +1,9 @@
 #include "weather.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 
 namespace weather {
 
@@ -44,7 +46,7 @@ bool Link::open_port(std::int16_t port) {
     state.miss_count = miss_count_after_good;
     if (state.com_handle != platform::never_opened)
         close_port();
-    state.com_handle = port_.open(port);
+    state.com_handle = port_.open(is_named(port) ? platform::PortId::named(port_name(port)) : port);
     return platform::is_open_handle(state.com_handle);
 }
 
@@ -143,6 +145,35 @@ void Link::list_com_ports(std::vector<std::string>& ports) {
 
 bool Link::port_lost() const {
     return platform::is_open_handle(state.com_handle) && port_.lost(state.com_handle);
+}
+
+std::int16_t Link::port_number(std::string_view listed_name) {
+    // Only 1 to 999 can be COM device names; a name with any other number is opened by name,
+    // and its number must not land on a named port's.
+    if (const std::int16_t number = com_number(listed_name);
+        number >= 1 && number <= platform::highest_port)
+        return number;
+    std::string name(listed_name);
+    std::erase(name, '\0');
+    if (name.empty())
+        return 0;
+    const auto index = std::size_t(std::find(named_ports_.begin(), named_ports_.end(), name) -
+                                   named_ports_.begin());
+    if (index == named_ports_.size()) {
+        if (index > std::size_t(INT16_MAX - first_named_port))
+            return 0; // no number left: no machine lists that many names
+        named_ports_.push_back(std::move(name));
+    }
+    return static_cast<std::int16_t>(first_named_port + index);
+}
+
+bool Link::is_named(std::int16_t port) const {
+    return port >= first_named_port && std::size_t(port - first_named_port) < named_ports_.size();
+}
+
+std::string Link::port_name(std::int16_t port) const {
+    return is_named(port) ? named_ports_[std::size_t(port - first_named_port)]
+                          : "COM" + std::to_string(port);
 }
 
 std::string next_field(std::string& text, char delimiter) {

@@ -32,6 +32,9 @@ inline constexpr std::size_t rx_line_limit = 4096;
 // One read_station call reads at most this many bytes without a decoded sentence, about a
 // second of a continuous stream at 9600 baud; the rest stays queued for the next read.
 inline constexpr int read_byte_budget = 1024;
+// Ports listed under a name without a number ("CNCA0", "BthModem2") get numbers from here up
+// for the run. No COM device name has four digits, so these never stand for a COM port.
+inline constexpr std::int16_t first_named_port = 1000;
 
 class Link {
 public:
@@ -42,8 +45,9 @@ public:
 
     LinkState state;
 
-    // Resets the reading, closes the port that was open and opens `port`. True when the
-    // system gave a usable handle; the line settings cannot make it false.
+    // Resets the reading, closes the port that was open and opens `port` (by its name when it
+    // is a named port). True when the system gave a usable handle; the line settings cannot
+    // make it false.
     bool open_port(std::int16_t port);
     void close_port();
     void send_byte(std::uint8_t value);
@@ -56,12 +60,23 @@ public:
     // True while the open port's device has gone (an adapter pulled out) and is looked for.
     bool port_lost() const;
 
+    // The port to open for a listed port name: com_number(name) when that is a COM number (1
+    // to 999); otherwise the name's own number, from first_named_port up in the order names
+    // are first seen here and the same for the rest of the run. A name is taken without its
+    // NULs; an empty one is no port (0).
+    std::int16_t port_number(std::string_view listed_name);
+    // True when `port` is the number of a named port.
+    bool is_named(std::int16_t port) const;
+    // "COM<port>", or the name of a named port.
+    std::string port_name(std::int16_t port) const;
+
 private:
     void decode_hash();
     void decode_star();
 
     platform::SerialPort& port_;
     platform::PortLister& lister_;
+    std::vector<std::string> named_ports_; // element i has number first_named_port + i
 };
 
 // The part of `text` before the first `delimiter`, which is removed from `text` together with

@@ -65,8 +65,8 @@ TEST_F(WindowTest, PortMenuFollowsShorterAndLongerListings) {
     ports.names = {"CNCA0"};
     window().carga_coms();
     EXPECT_EQ(shown_ports(), (std::vector<std::string>{"none", "CNCA0"}));
-    EXPECT_EQ(window().mncom.count(), 4); // the surplus items stay, hidden
-    EXPECT_EQ(window().item_number(1), 0);
+    EXPECT_EQ(window().mncom.count(), 4);     // the surplus items stay, hidden
+    EXPECT_EQ(window().item_number(1), 1000); // a name without a number: a number of its own
 
     ports.names = {"COM5 (ttyS4)", "COM6 (ttyS5)", "COM7 (ttyS6)", "COM8 & more"};
     window().carga_coms();
@@ -102,7 +102,7 @@ TEST_F(WindowTest, AbrirPuertoTicksEveryItemOfThePortHiddenOnesIncluded) {
     EXPECT_EQ(link.state.com_port, 3);
     EXPECT_EQ(ticked(), (std::vector<int>{1, 4}));
     window().Abrir_puerto(0);
-    EXPECT_EQ(ticked(), (std::vector<int>{0, 2}));
+    EXPECT_EQ(ticked(), std::vector<int>{0});
 
     ports.names = {"COM3"};
     window().carga_coms();
@@ -111,21 +111,23 @@ TEST_F(WindowTest, AbrirPuertoTicksEveryItemOfThePortHiddenOnesIncluded) {
     EXPECT_FALSE(window().mncom[3].visible());
 }
 
-TEST_F(WindowTest, ChoosingAPortItemOpensThePortOfItsNumber) {
+TEST_F(WindowTest, ChoosingAPortItemOpensThePortOfItsNumberOrName) {
     ports.add(7, "", "COM7 (ttyS6)");
-    ports.names.push_back("CNCA0");
+    auto& named = ports.add_named("CNCA0");
     put("weather_com", "0");
     window().show();
+    EXPECT_EQ(ticked(), std::vector<int>{0}); // "none" alone
     window().mncom[1].click();
     EXPECT_EQ(ports.devices[7].sent, "D");
     EXPECT_EQ(link.state.com_port, 7);
     EXPECT_TRUE(platform::is_open_handle(link.state.com_handle));
     EXPECT_EQ(ticked(), std::vector<int>{1});
 
-    window().mncom[2].click(); // CNCA0 behaves like "none"
-    EXPECT_EQ(link.state.com_port, 0);
-    EXPECT_FALSE(platform::is_open_handle(link.state.com_handle));
-    EXPECT_EQ(ticked(), (std::vector<int>{0, 2}));
+    window().mncom[2].click(); // a port without a number is opened by its name
+    EXPECT_EQ(named.sent, "D");
+    EXPECT_EQ(link.state.com_port, 1000);
+    EXPECT_TRUE(platform::is_open_handle(link.state.com_handle));
+    EXPECT_EQ(ticked(), std::vector<int>{2});
 }
 
 TEST_F(WindowTest, ShowJetFieldsFlipsOncePerClickAndStoresItsTick) {
@@ -183,11 +185,20 @@ TEST_F(WindowTest, EscapeWithAnyShiftStateClosesTheWindowAndStoresThePort) {
 
 TEST_F(WindowTest, ClosingStoresThePortAndClosesIt) {
     ports.add(4);
-    window().show();
-    window().Abrir_puerto(4);
-    ASSERT_TRUE(platform::is_open_handle(link.state.com_handle));
-    window().unload();
-    EXPECT_EQ(stored("weather_com"), "4");
-    EXPECT_EQ(link.state.com_handle, platform::no_handle);
-    EXPECT_EQ(ports.open_count(), 0);
+    ports.add_named("CNCA0");
+    // A port without a number of its own is stored as no port; any other number as it is.
+    const struct {
+        int item;
+        const char* stored;
+    } cases[] = {{1, "4"}, {2, "0"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        start();
+        window().mncom[c.item].click();
+        ASSERT_TRUE(platform::is_open_handle(link.state.com_handle));
+        window().unload();
+        EXPECT_EQ(stored("weather_com"), c.stored);
+        EXPECT_EQ(link.state.com_handle, platform::no_handle);
+        EXPECT_EQ(ports.open_count(), 0);
+    }
 }

@@ -285,19 +285,19 @@ TEST_F(Detection, ATickThatFallsDueDuringALongProbeIsHeldUntilTheProbeHasEnded) 
     });
 }
 
-// Names are shown as plain one-line text up to a NUL; a name without a port number where one
-// belongs is probed as port 0.
-TEST_F(Detection, OddPortNamesAreShownPlainAndGiveTheirNumberOrZero) {
+// Names are shown as plain one-line text up to a NUL; a name without a COM number gets a
+// number of its own from 1000 on, and an empty one is no port.
+TEST_F(Detection, OddPortNamesAreShownPlainAndGiveTheirNumberOrOneOfTheirOwn) {
     const struct {
         std::string listed;
         std::string shown;
         std::string tag;
     } names[] = {
         {std::string("COM3\0", 5), "COM3", "3"},
-        {"CNCA0", "CNCA0", "0"},
+        {"CNCA0", "CNCA0", "1000"},
         {"", "", "0"},
-        {"<b>COM7</b>", "<b>COM7</b>", "0"},
-        {"COM99999", "COM99999", "0"},
+        {"<b>COM7</b>", "<b>COM7</b>", "1001"},
+        {"COM99999", "COM99999", "1002"},
         {"COM12 (tty\nUSB0)", "COM12 (tty USB0)", "12"},
         {std::string("COM2\0junk", 9), "COM2", "2"},
         {"COM2.5", "COM2.5", "2"},
@@ -314,6 +314,27 @@ TEST_F(Detection, OddPortNamesAreShownPlainAndGiveTheirNumberOrZero) {
         dlg.unload();
     });
     EXPECT_EQ(calls()[2], "0 Abrir_puerto 3 failed");
+}
+
+// A port listed under a name of its own is probed, labelled and reported under that name.
+TEST_F(Detection, APortWithoutANumberIsProbedUnderItsOwnNameAndCanBeFound) {
+    ports.add_named("BthModem2").held = true;
+    ports.add_named("CNCA0", hash_reply);
+    run([&](frmAutoWeather& dlg) {
+        EXPECT_EQ(dlg.lblCOM[1].caption(), "BthModem2   (failed)");
+        EXPECT_EQ(dlg.lblCOM[2].tag, "1001");
+        backend.advance_to(3000);
+        EXPECT_EQ(dlg.lblCOM[2].caption(), "CNCA0   (communicating)");
+        backend.advance_to(6000);
+        EXPECT_EQ(dlg.lblCOM[2].caption(), "CNCA0   Connected");
+        EXPECT_EQ(dlg.lblstatus.caption(), "COMMUNICATION DONE IN CNCA0");
+        EXPECT_EQ(link.state.com_port, 1001);
+        dlg.unload();
+    });
+    EXPECT_EQ(calls(), (Log{"0 carga_coms", "0 stop_timer", "0 Abrir_puerto 1000 failed",
+                            "0 start_timer", "3000 stop_timer", "3000 Abrir_puerto 1001",
+                            "4000 start_timer", "6000 start_timer"}));
+    EXPECT_EQ(ports.devices[platform::PortId::named("CNCA0")].opens, 1);
 }
 
 TEST_F(Detection, AListingLongerThanTheColumnIsCutAtLabel107) {

@@ -1,7 +1,7 @@
-// Serial ports as a test writes them, with no device and no time: numbered ports that are
-// missing, held by another program, silent, or a station that answers each poll byte "D" with
-// a sentence; and the port list the system gives. Every read of a port without a byte waiting
-// is a miss.
+// Serial ports as a test writes them, with no device and no time: numbered or named ports
+// that are missing, held by another program, silent, or a station that answers each poll byte
+// "D" with a sentence; and the port list the system gives. Every read of a port without a byte
+// waiting is a miss.
 #pragma once
 
 #include "serial_port.h"
@@ -32,27 +32,33 @@ public:
         d.reply = std::move(reply);
         return d;
     }
+    // A device that the system lists, and opens, under `name` alone ("CNCA0").
+    Device& add_named(const std::string& name, std::string reply = {}) {
+        names.push_back(name);
+        Device& d = devices[platform::PortId::named(name)];
+        d.reply = std::move(reply);
+        return d;
+    }
     // Bytes that arrive at the open port `port` now, as if sent unasked.
-    void arrive(int port, const std::string& bytes) {
+    void arrive(const platform::PortId& port, const std::string& bytes) {
         for (auto& [h, open] : open_)
             if (open.port == port)
                 open.in.insert(open.in.end(), bytes.begin(), bytes.end());
     }
     int open_count() const { return static_cast<int>(open_.size()); }
 
-    std::map<int, Device> devices;
+    std::map<platform::PortId, Device> devices;
     std::vector<std::string> names;
 
     platform::Handle open(const platform::PortId& id) override {
-        const int port = id.number;
-        const auto it = devices.find(port);
+        const auto it = devices.find(id);
         if (it == devices.end() || it->second.held)
             return platform::no_handle;
         for (const auto& [h, open] : open_)
-            if (open.port == port)
+            if (open.port == id)
                 return platform::no_handle; // open already: exclusive
         ++it->second.opens;
-        open_[next_] = Open{port, {}, {}};
+        open_[next_] = Open{id, {}, {}};
         return next_++;
     }
     void close(platform::Handle h) override { open_.erase(h); }
@@ -89,7 +95,7 @@ public:
 
 private:
     struct Open {
-        int port = 0;
+        platform::PortId port;
         std::deque<char> in;
         std::string late; // a late reply, on its way
     };

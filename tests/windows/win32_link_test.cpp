@@ -57,7 +57,8 @@ protected:
     }
 };
 
-TEST_F(Win32Link, TheRegistryListsEveryMappedPortWithItsNul) {
+// The device manager may list the same ports again: each shows once.
+TEST_F(Win32Link, ThePortListHoldsEveryMappedPortOnceWithItsNul) {
     std::vector<std::string> names;
     link.list_com_ports(names);
     for (const std::int16_t n : {hash_port, star_port, late_port}) {

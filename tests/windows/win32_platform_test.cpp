@@ -1,5 +1,6 @@
-// The registry listing and the settings store on scratch keys of the current user, text from
-// the ANSI code page, device names, opens that must fail without a device, and the pause.
+// The registry listing and its merge with the device manager's ports, the settings store on
+// scratch keys of the current user, text from the ANSI code page, device names, opens that must
+// fail without a device, and the pause.
 #include "pause.h"
 #include "settings_store.h"
 #include "system_text.h"
@@ -90,6 +91,23 @@ TEST_F(RegistryListing, ValuesThatCannotBeReadAreLeftOut) {
     text("d", "COM5");
     const std::vector<std::string> expected{"COM3\0"s, "COM5\0"s};
     EXPECT_EQ(list(), expected);
+}
+
+// The device manager's ports follow the registry's, each port once whatever its case or NUL;
+// printer ports share its device class and are left out.
+TEST(PortList, TheDeviceManagersPortsFollowTheRegistrysEachOnce) {
+    const struct {
+        std::vector<std::string> registry, device_manager, listed;
+    } cases[] = {
+        {{"COM3\0"s, "COM1\0"s},
+         {"COM1", "com3", "CNCA0", "LPT1", "cnca0", "BthModem2"},
+         {"COM3\0"s, "COM1\0"s, "CNCA0\0"s, "BthModem2\0"s}},
+        {{}, {"COM5", "lpt2", ""}, {"COM5\0"s}},
+        {{"COM9"s, "COM9\0"s}, {"COM9"}, {"COM9"s, "COM9\0"s}}, // the registry's part as it is
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::merge_port_lists(c.registry, c.device_manager), c.listed)
+            << testing::PrintToString(c.device_manager);
 }
 
 // The settings of an application of its own, removed afterwards.
