@@ -76,9 +76,12 @@ class Session:
         if not os.access(sim, os.X_OK):
             skip(test, "no station simulator at %s" % sim)
         listed = subprocess.run(["dpkg", "-L", "fonts-wine"], capture_output=True, text=True)
-        # fonts-wine's Tahoma Bold has the outlines of the regular face, only wider apart: left
-        # out, Wine emboldens Tahoma as Windows emboldens Microsoft Sans Serif, which has no bold
-        # face of its own.
+        # fonts-wine's Tahoma Bold is bold only in its bitmaps of small sizes; its outlines are
+        # those of the regular face, wider apart. Left out, Wine emboldens Tahoma's outlines, as
+        # Windows emboldens Microsoft Sans Serif, which has no bold face of its own: the
+        # readings come out bold at every size. Small bold text (title bars, the detection
+        # dialog's status line) then shows Tahoma's regular bitmaps, which Wine does not
+        # embolden.
         self.fonts = [f for f in listed.stdout.split() if f.endswith((".ttf", ".fon"))
                       and os.path.basename(f) != "tahomabd.ttf"]
         if not self.fonts:
