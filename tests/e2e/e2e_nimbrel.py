@@ -5,7 +5,9 @@ its window icon and the settings it leaves behind.
 The station answers the first two polls and then falls silent: the reading boxes must turn
 from black (live) to grey (idle), and the window icon from green to red once the sixth poll in
 a row has gone unanswered. Escape closes the window, which stores the port as "weather_com".
-Every process started here is ended on the way out, also when a check fails."""
+With --scale N the program runs at that display scale (QT_SCALE_FACTOR) and every position
+checked scales with it. Every process started here is ended on the way out, also when a check
+fails."""
 
 import argparse
 import ctypes
@@ -94,7 +96,8 @@ class Run:
     def start_display(self):
         read_end, write_end = os.pipe()
         self.start(["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
-                    "-screen", "0", "640x480x24"], pass_fds=(write_end,),
+                    "-screen", "0", "%dx%dx24" % (640 * self.args.scale, 480 * self.args.scale)],
+                   pass_fds=(write_end,),
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as f:
@@ -111,7 +114,7 @@ class Run:
             raise Failure("station-sim did not start: %r" % line)
 
     def start_program(self):
-        env = dict(self.env, QT_QPA_PLATFORM="xcb")
+        env = dict(self.env, QT_QPA_PLATFORM="xcb", QT_SCALE_FACTOR=str(self.args.scale))
         p = subprocess.Popen([self.args.nimbrel], env=env, preexec_fn=die_with_parent)
         self.procs.append(p)
         self.program = p
@@ -140,17 +143,18 @@ class Run:
 
     def menu_height(self):
         # The client area starts with its own background colour right below the menu bar.
-        column = self.pixels(3, 0, 1, 60)
-        for y in range(60):
+        column = self.pixels(3, 0, 1, 60 * self.args.scale)
+        for y in range(60 * self.args.scale):
             if column[(3, y)] == CLIENT_BACK:
                 return y
         raise Failure("no client area found below the menu bar: %s" % sorted(column.items()))
 
     def box_colours(self, top):
         # Inside each box, above the digits and right of them.
-        x = 1500 // TWIP
-        return [self.pixels(x, top + box_top // TWIP + 4, 1, 1)[(x, top + box_top // TWIP + 4)]
-                for box_top in BOXES.values()]
+        scale = self.args.scale
+        x = 1500 // TWIP * scale
+        ys = [top + (box_top // TWIP + 4) * scale for box_top in BOXES.values()]
+        return [self.pixels(x, y, 1, 1)[(x, y)] for y in ys]
 
     def icon(self):
         out = self.x("xprop", "-id", self.wid, "-f", "_NET_WM_ICON", "32x", " $0 $1 $2\\n",
@@ -182,8 +186,12 @@ class Run:
             raise Failure("weather_com=%d not stored under [main]: %r" % (port, text))
 
     def screenshot(self, name):
+        scale = self.args.scale
+        if scale != 1:
+            name = name.replace(".png", "_x%d.png" % scale)
         target = os.path.join(self.args.artefacts, name)
-        self.x("import", "-window", "root", "-crop", "400x300+0+0", target)
+        self.x("import", "-window", "root", "-crop", "%dx%d+0+0" % (400 * scale, 300 * scale),
+               target)
         print("screenshot:", target)
 
 
@@ -194,6 +202,7 @@ def run_scenario(scenario, failure_shot):
     ap.add_argument("--nimbrel", required=True)
     ap.add_argument("--sim", required=True)
     ap.add_argument("--artefacts", required=True)
+    ap.add_argument("--scale", type=int, default=1, help="the display scale (QT_SCALE_FACTOR)")
     run = Run(ap.parse_args())
     try:
         scenario(run)

@@ -7,6 +7,7 @@
 #include "temp_dir.h"
 #include "weather.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -100,6 +101,39 @@ TEST_F(QtBackend, TheWidgetsShowTheModelsGeometryColoursFontsAndNames) {
     QTest::keyClicks(find<QLineEdit>("txtPressure"), "1000");
     EXPECT_EQ(window.txtPressure.text(), "-1000");
     EXPECT_EQ(window.txtCorr.text(), find<QLineEdit>("txtCorr")->text().toStdString());
+}
+
+TEST_F(QtBackend, TextPutInThroughTheAccessibilityInterfaceReachesTheFormAndTheJetSize) {
+    // As a screen reader, dictation or an on-screen keyboard puts text into a box: as its
+    // value, or as an edit of its text.
+    using Put = void (*)(QAccessibleInterface&, const QString&);
+    const Put as_value = [](QAccessibleInterface& a, const QString& t) {
+        a.setText(QAccessible::Value, t);
+    };
+    const Put as_replaced = [](QAccessibleInterface& a, const QString& t) {
+        a.editableTextInterface()->replaceText(0, a.textInterface()->characterCount(), t);
+    };
+    const Put as_typed_in = [](QAccessibleInterface& a, const QString& t) {
+        a.editableTextInterface()->deleteText(0, a.textInterface()->characterCount());
+        a.editableTextInterface()->insertText(0, t);
+    };
+    const struct {
+        TextBox& box;
+        Put put;
+        const char* text;
+    } cases[] = {{window.txtHumidity, as_value, "65.0"},
+                 {window.txtPressure, as_replaced, "985.3"},
+                 {window.txtTemperature, as_typed_in, "27.4"}};
+    for (const auto& c : cases) {
+        QAccessibleInterface* a =
+            QAccessible::queryAccessibleInterface(find<QLineEdit>(c.box.name().c_str()));
+        ASSERT_TRUE(a && a->editableTextInterface() && a->textInterface()) << c.box.name();
+        c.put(*a, QString::fromUtf8(c.text));
+        EXPECT_EQ(c.box.text(), c.text);
+    }
+    // 150 corrected for 65 %, 985.3 mbar and 27.4 degrees.
+    EXPECT_EQ(window.txtCorr.text(), "147");
+    EXPECT_EQ(find<QLineEdit>("txtCorr")->text(), "147");
 }
 
 TEST_F(QtBackend, MenuItemsFollowTheModelsTicksAndPlacesAndFlipOncePerTrigger) {

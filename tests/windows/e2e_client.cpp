@@ -5,13 +5,17 @@
 //   e2e_client gone CAPTION [WAIT_MS]   waits up to WAIT_MS for no such window to be shown
 //   e2e_client minimize CAPTION [WAIT_MS]  as find, then minimises the window as its title bar's
 //                                       button does
+//   e2e_client settext CAPTION ID TEXT  sets the text of the control ID of that window with
+//                                       WM_SETTEXT, as other programs (automation tools,
+//                                       on-screen keyboards) do
 //
 // Every window is one line of JSON: the window's handle, class, text (asked of the window
 // itself with WM_GETTEXT, so that an edit box of another process gives its contents), its
 // rectangle on the screen, whether it is visible and enabled, and, for the top-level window,
 // its client area on the screen, whether it is minimised and whether it is the foreground
 // window, and for a child its control id. The status is 0 when the window was found (or has
-// gone), 1 when the wait ran out, 2 for a wrong command line.
+// gone, or took the text), 1 when the wait ran out (or the window or control is not there, or
+// did not answer), 2 for a wrong command line.
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
@@ -114,10 +118,24 @@ HWND shown_window(const wchar_t* caption) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3 || argc > 4)
+    if (argc < 3 || argc > 5)
         return 2;
     const std::wstring command = argv[1];
     const wchar_t* caption = argv[2];
+    if (command == L"settext") {
+        if (argc != 5)
+            return 2;
+        const HWND hwnd = shown_window(caption);
+        const HWND control =
+            hwnd ? GetDlgItem(hwnd, int(std::wcstol(argv[3], nullptr, 10))) : nullptr;
+        DWORD_PTR set = FALSE;
+        if (control)
+            SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]),
+                                SMTO_ABORTIFHUNG, answer_ms, &set);
+        return set ? 0 : 1;
+    }
+    if (argc == 5)
+        return 2;
     const DWORD wait_ms = argc == 4 ? DWORD(std::wcstoul(argv[3], nullptr, 10)) : 0;
     if (command != L"find" && command != L"gone" && command != L"minimize")
         return 2;

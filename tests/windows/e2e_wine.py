@@ -12,6 +12,7 @@ All scenarios share one prefix, one X server and one set of stations:
   COM3  a station that answers two polls and falls silent (it logs every poll)
   COM4  an adapter that is pulled out after three answers and plugged in again with another
         station behind it
+One scenario runs the program at 144 dpi, the others at 96.
 A failed scenario leaves a screenshot in the artefacts folder and the others still run.
 Skipped (77) without Wine, Xvfb, xdotool, xprop, ImageMagick or the cross build, except under
 CI."""
@@ -58,6 +59,9 @@ LIVE, IDLE, LAYOUT = ("000000", "00FF00"), ("808080", "000000"), ("808080", "00F
 GREEN_ICON, RED_ICON = 0xFF00FF00, 0xFFFF0000
 # Outer heights in pixels at 96 dpi: 3300 twips with the jet rows, 2300 without.
 HEIGHT_WITH_JET, HEIGHT_WITHOUT_JET = 220, 153
+# At 144 dpi: the client width (4245 twips), the outer height (2300 twips) and the humidity box
+# in the client area (450, 120, 1605 and 600 twips).
+WIDTH_144, HEIGHT_144, HUMIDITY_144 = 425, 230, [45, 12, 161, 60]
 MISSES_TO_LOST = 6
 
 
@@ -91,6 +95,7 @@ class Driver:
         self.client = os.path.join(args.cross, "tests", "windows", "e2e_client.exe")
         self.program = None
         self.log = open(session.path("program.log"), "a")
+        self.digits_at_96 = 0  # the digits' height in the first scenario, when it got that far
 
     # --- the program ---
 
@@ -189,6 +194,23 @@ class Driver:
             return "texts %s, looks %s" % (seen, looks)
         return check
 
+    def digit_height(self, w):
+        """The height in pixels of the green digits in the humidity box, above the pressure box
+        that overlaps its bottom."""
+        r, below = w.rect(BOXES[0]), w.rect(BOXES[1])
+        pixels = self.pixels(r[0] + 3, r[1] + 3, r[2] - 3, below[1])
+        rows = sorted({y for (_, y), c in pixels.items()
+                       if int(c[2:4], 16) >= 128 and int(c[0:2], 16) < 128
+                       and int(c[4:6], 16) < 128})
+        return rows[-1] - rows[0] + 1 if rows else 0
+
+    def set_dpi(self, dpi):
+        """The display scale of the programs started from now on, as Windows' LogPixels."""
+        if self.s.wine_output("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v",
+                              "LogPixels", "/t", "REG_DWORD", "/d", str(dpi),
+                              "/f").returncode != 0:
+            raise Failure("cannot set LogPixels to %d" % dpi)
+
     def icons(self):
         """The window icon as the X server has it: {(width, height): first pixel}."""
         out = self.x("xprop", "-id", self.x_window(), "-notype", "-f", "_NET_WM_ICON", "32c",
@@ -248,6 +270,8 @@ def stored_port_live(d, _stations):
     if w.height() != HEIGHT_WITHOUT_JET or w.rect(JET_SIZE)[1] < w.client[3]:
         raise Failure("window %s with client %s: the jet rows (%s) should lie below it"
                       % (w.outer, w.client, w.rect(JET_SIZE)))
+    d.digits_at_96 = d.digit_height(w)
+    print("  digits %d px high at 96 dpi" % d.digits_at_96)
     d.screenshot("e2e_wine_live.png", w.outer)
 
     # Options, up from its first item past the separator to the last one: Show Jet Fields.
@@ -275,6 +299,48 @@ def stored_port_live(d, _stations):
     d.close_with_escape()
     if d.get_setting("weather_com") != "2":
         raise Failure("Escape stored weather_com=%s, not 2" % d.get_setting("weather_com"))
+
+
+def at_144_dpi(d, _stations):
+    """At 144 dpi (a display scale of 150 %) the window and its controls are 1.5 times as large
+    as at 96 dpi, and so are the digits of the readings."""
+    d.set_dpi(144)
+    try:
+        d.start_on_port(2)
+        wait_for("live readings of COM2", d.shows(LIVE, FIRST_TEXTS), 10)
+        w = d.window(MAIN)
+        humidity = [a - b for a, b in zip(w.rect(BOXES[0]), w.client[:2] * 2)]
+        if (w.client[2] - w.client[0], w.height(), humidity) != (WIDTH_144, HEIGHT_144,
+                                                                  HUMIDITY_144):
+            raise Failure("window %s, client %s, humidity box %s" % (w.outer, w.client, humidity))
+        height = d.digit_height(w)
+        print("  digits %d px high at 144 dpi" % height)
+        d.screenshot("e2e_wine_144dpi.png", w.outer)
+        # 13.5 points are 27 pixels here: digits of about 20.
+        if height < 18 or (d.digits_at_96 and abs(height - 1.5 * d.digits_at_96) > 2):
+            raise Failure("the digits are %d px high at 144 dpi, %d px at 96"
+                          % (height, d.digits_at_96))
+        d.close_with_escape()
+    finally:
+        d.set_dpi(96)
+
+
+def text_from_outside(d, _stations):
+    """Text that another program puts into the reading boxes with WM_SETTEXT (automation tools,
+    on-screen keyboards do so) counts as typed: the calculated jet size follows it."""
+    d.start_on_port(0)  # no port: the display tick leaves the boxes as they are
+    # The readings "-" count as 0: 150 corrected by 2 - 50 + 5.
+    wait_for("the calculated jet size at start", lambda: d.window(MAIN).text(CORRECTED) == "107"
+             or d.window(MAIN).text(CORRECTED), 3)
+    texts = ["65.0", "985.3", "27.4"]
+    for box, text in zip(BOXES, texts):
+        if d.s.wine_output("wine", d.client, "settext", MAIN, str(box), text).returncode != 0:
+            raise Failure("the box %d did not take the text %s" % (box, text))
+    w = d.window(MAIN)
+    # 150 corrected for 65 %, 985.3 mbar and 27.4 degrees: 146.815.
+    if [w.text(i) for i in BOXES] != texts or w.text(CORRECTED) != "147":
+        raise Failure("readings %s give %r" % ([w.text(i) for i in BOXES], w.text(CORRECTED)))
+    d.close_with_escape()
 
 
 def idle_then_lost(d, stations):
@@ -464,8 +530,8 @@ def installer(d, _stations):
                                                                     settings_after))
 
 
-SCENARIOS = [stored_port_live, idle_then_lost, auto_finds_station, replug, second_copy,
-             installer]
+SCENARIOS = [stored_port_live, at_144_dpi, text_from_outside, idle_then_lost, auto_finds_station,
+             replug, second_copy, installer]
 
 
 def main():

@@ -8,7 +8,9 @@
 #include "weather.h"
 #include "win32_backend.h"
 
+#include <algorithm>
 #include <commctrl.h>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -118,7 +120,7 @@ TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresA
         LONG height;
         LONG weight;
         BYTE charset;
-    } cases[] = {{backend.hwnd_of(w.txtPressure), L"MS Sans Serif", -18, 700, ANSI_CHARSET},
+    } cases[] = {{backend.hwnd_of(w.txtPressure), L"Microsoft Sans Serif", -18, 700, ANSI_CHARSET},
                  {backend.hwnd_of(w.label[1]), L"MS Shell Dlg 2", -11, 400, DEFAULT_CHARSET}};
     for (const auto& c : cases) {
         LOGFONTW font{};
@@ -173,6 +175,141 @@ TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPix
         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
                    &font);
         EXPECT_EQ(font.lfHeight, height); // 13.5 points: 22.5 pixels; 8 points: 13.33
+    }
+}
+
+// The digits a box shows, read back from the window: the height of their ink and the width of
+// the first stem half-way up (for "10", the 1's), in pixels. Ink is what is more green than red
+// or blue.
+std::pair<int, int> digits_in(HWND edit) {
+    RedrawWindow(edit, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    RECT client{};
+    GetClientRect(edit, &client);
+    const HDC dc = GetDC(edit);
+    std::vector<std::vector<bool>> ink;
+    for (int y = 0; y < client.bottom; ++y) {
+        std::vector<bool> row;
+        for (int x = 0; x < client.right; ++x) {
+            const COLORREF c = GetPixel(dc, x, y);
+            row.push_back(GetGValue(c) >= 128 && GetRValue(c) < 128 && GetBValue(c) < 128);
+        }
+        if (std::count(row.begin(), row.end(), true) || !ink.empty())
+            ink.push_back(row);
+    }
+    ReleaseDC(edit, dc);
+    while (!ink.empty() && std::count(ink.back().begin(), ink.back().end(), true) == 0)
+        ink.pop_back();
+    if (ink.empty())
+        return {0, 0};
+    const auto& middle = ink[ink.size() / 2];
+    const auto stem = std::find(middle.begin(), middle.end(), true);
+    return {int(ink.size()), int(std::find(stem, middle.end(), false) - stem)};
+}
+
+TEST(Win32BackendScaling, ReadingDigitsGrowWithTheDpiAndAreBoldAtEveryDpi) {
+    std::map<int, std::pair<int, int>> seen; // height and stem by dpi
+    for (const int dpi : {96, 144, 192}) {
+        win32::Backend backend(dpi);
+        Desktop desktop(backend);
+        test_support::ScriptedStations ports;
+        weather::Link link(ports, ports);
+        MemoryStore store;
+        main_window::frmNimbrel w(desktop, link, store);
+        w.show();
+        w.txtPressure.set_back_colour(colours::black); // live: green on black
+        w.txtPressure.set_fore_colour(colours::green);
+        w.txtPressure.set_text("10");
+        backend.pump(true);
+        const HWND edit = backend.hwnd_of(w.txtPressure);
+        seen[dpi] = digits_in(edit);
+        // The same face at the regular weight, to see what bold adds.
+        const auto font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
+        LOGFONTW regular{};
+        GetObjectW(font, sizeof regular, &regular);
+        regular.lfWeight = FW_NORMAL;
+        const HFONT regular_font = CreateFontIndirectW(&regular);
+        SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(regular_font), FALSE);
+        const int regular_stem = digits_in(edit).second;
+        SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        DeleteObject(regular_font);
+        std::printf("digits at %d dpi: %d px high, stem %d px, %d px regular\n", dpi,
+                    seen[dpi].first, seen[dpi].second, regular_stem);
+        EXPECT_GT(seen[dpi].second, regular_stem) << dpi << " dpi: not bold";
+    }
+    // 13.5 points: 18, 27 and 36 pixels; a digit is about three quarters of that.
+    EXPECT_GE(seen[96].first, 12);
+    for (const int dpi : {144, 192}) {
+        const double scale = dpi / 96.0;
+        EXPECT_NEAR(seen[dpi].first, seen[96].first * scale, 1 + 0.05 * seen[96].first * scale)
+            << dpi << " dpi";
+        EXPECT_GE(seen[dpi].second, int(seen[96].second * scale * 0.75)) << dpi << " dpi";
+    }
+}
+
+TEST_F(Win32Backend, AWindowIsLaidOutAgainAtTheDpiWindowsReports) {
+    auto& w = main_window();
+    const HWND hwnd = backend.hwnd_of(w);
+    RECT start{};
+    GetWindowRect(hwnd, &start);
+    const struct {
+        int dpi;
+        std::vector<LONG> layout;
+    } cases[] = {
+        // Client width, outer height, the pressure box's top and right edge (4245, 2300, 525 and
+        // 1605 twips), its font (13.5 points), the labels' font (8 points), the small icon.
+        {144, {425, 230, 53, 161, -27, -16, 24}},
+        {192, {566, 307, 70, 214, -36, -21, 32}},
+        {96, {283, 153, 35, 107, -18, -11, 16}},
+    };
+    for (const auto& c : cases) {
+        // Where Windows would put the window: moved a little, scaled from its size at 96 dpi.
+        const RECT to{start.left + 7, start.top + 5,
+                      start.left + 7 + MulDiv(start.right - start.left, c.dpi, 96),
+                      start.top + 5 + MulDiv(start.bottom - start.top, c.dpi, 96)};
+        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi), reinterpret_cast<LPARAM>(&to));
+        RECT outer{};
+        GetWindowRect(hwnd, &outer);
+        RECT box{};
+        GetWindowRect(backend.hwnd_of(w.txtPressure), &box);
+        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&box), 2);
+        LOGFONTW fonts[2] = {};
+        for (int i = 0; i < 2; ++i)
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(
+                           backend.hwnd_of(i ? static_cast<Control&>(w.label[1]) : w.txtPressure),
+                           WM_GETFONT, 0, 0)),
+                       sizeof fonts[i], &fonts[i]);
+        ICONINFO icon{};
+        BITMAP bitmap{};
+        GetIconInfo(reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0)), &icon);
+        GetObjectW(icon.hbmColor, sizeof bitmap, &bitmap);
+        DeleteObject(icon.hbmMask);
+        DeleteObject(icon.hbmColor);
+        EXPECT_EQ(outer.left, to.left);
+        EXPECT_EQ(outer.top, to.top);
+        EXPECT_EQ(
+            (std::vector<LONG>{size_of(hwnd, true).cx, outer.bottom - outer.top, box.top, box.right,
+                               fonts[0].lfHeight, fonts[1].lfHeight, bitmap.bmWidth}),
+            c.layout)
+            << c.dpi << " dpi";
+    }
+}
+
+TEST_F(Win32Backend, EachBoxFollowsItsCaptionInTheWindowOrderAndTabWalksTheBoxesInOrder) {
+    auto& w = main_window();
+    TextBox* boxes[] = {&w.txtHumidity, &w.txtPressure, &w.txtTemperature, &w.txtJetSize,
+                        &w.txtCorr};
+    for (std::int16_t i = 0; i < 5; ++i) {
+        // A screen reader names an edit box by the label just before it.
+        const HWND before = GetWindow(backend.hwnd_of(*boxes[i]), GW_HWNDPREV);
+        EXPECT_EQ(before, backend.hwnd_of(w.label[i])) << w.label[i].caption();
+        wchar_t caption[64] = {};
+        GetWindowTextW(before, caption, 64);
+        EXPECT_EQ(win32::narrow(caption), boxes[i]->accessible_name);
+    }
+    for (int i = 1; i <= 5; ++i) {
+        press(GetFocus(), VK_TAB);
+        backend.pump(true);
+        EXPECT_EQ(GetFocus(), backend.hwnd_of(*boxes[i % 5])) << "after tab " << i;
     }
 }
 

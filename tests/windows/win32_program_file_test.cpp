@@ -135,10 +135,12 @@ TEST_F(ProgramFile, VersionNamesTheProductAndTheProjectVersion) {
     EXPECT_EQ(text(L"OriginalFilename"), L"nimbrel.exe");
 }
 
-TEST_F(ProgramFile, ManifestAsksForSystemDpiAndTheCurrentControls) {
+TEST_F(ProgramFile, ManifestAsksForPerMonitorDpiAndTheCurrentControls) {
     const std::string manifest = resource(MAKEINTRESOURCEW(1), RT_MANIFEST);
     for (const char* part :
-         {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true",
+         {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm<",
+          "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+          "PerMonitorV2, system<",
           "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // Windows 7
           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) // Windows 10 and 11

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <utility>
 
 namespace window_system::qt {
 
@@ -193,6 +194,7 @@ private:
     QWidget* client_ = nullptr;
     std::map<const Control*, QObject*> widgets_;
     QWidget* last_focusable_ = nullptr;
+    const QLineEdit* setting_text_ = nullptr; // the box whose text the model is setting
     int frame_height_ = 0; // the title bar and borders that fit_height last allowed for
 };
 
@@ -315,8 +317,14 @@ void Window::build(Control& control) {
         auto& box = static_cast<TextBox&>(control);
         auto* edit = new QLineEdit(client_);
         edit->setAccessibleName(text(box.accessible_name));
-        QObject::connect(edit, &QLineEdit::textEdited, &connections_,
-                         [&box](const QString& typed) { box.edited(typed.toStdString()); });
+        // Whatever changed the text (typing, pasting, an input method, a screen reader or an
+        // on-screen keyboard through the accessibility interface), the model hears of it; only
+        // the text the model itself sets is its own.
+        QObject::connect(edit, &QLineEdit::textChanged, &connections_,
+                         [this, &box, edit](const QString& now) {
+                             if (edit != setting_text_)
+                                 box.edited(now.toStdString());
+                         });
         widget = edit;
         break;
     }
@@ -446,9 +454,11 @@ void Window::apply(Control& control, Property property) {
         auto* edit = static_cast<QLineEdit*>(widget);
         if (property == Property::position)
             edit->setGeometry(pixels(box.rect()));
-        else if (property == Property::text && edit->text() != text(box.text()))
+        else if (property == Property::text && edit->text() != text(box.text())) {
+            const QLineEdit* outer = std::exchange(setting_text_, edit);
             edit->setText(text(box.text()));
-        else if (property == Property::font && box.font() != form_.font)
+            setting_text_ = outer;
+        } else if (property == Property::font && box.font() != form_.font)
             edit->setFont(font_of(box.font()));
         else if (property == Property::colours)
             set_colours(edit, QPalette::Base, box.back_colour(), QPalette::Text, box.fore_colour());

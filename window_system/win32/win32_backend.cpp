@@ -63,6 +63,45 @@ bool peek_without_input(MSG& msg) {
     return false;
 }
 
+// A function of user32.dll that older Windows lack: null there.
+template <class Fn> Fn user32_function(const char* name) {
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const FARPROC proc = user32 ? GetProcAddress(user32, name) : nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}
+
+// The DPI of the monitor a window is on, as Windows 10 tells it; 0 where Windows cannot.
+int window_dpi(HWND hwnd) {
+    static const auto get = user32_function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    return get ? int(get(hwnd)) : 0;
+}
+
+// A system metric at `dpi`: asked of Windows 10, scaled from the system DPI's before it.
+int metric(int index, int dpi) {
+    static const auto get = user32_function<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
+    return get ? get(index, UINT(dpi)) : MulDiv(GetSystemMetrics(index), dpi, system_dpi());
+}
+
+// The window rectangle around `rect` as the client area, with the frame and menu bar at `dpi`.
+void frame_rect(RECT& rect, DWORD style, bool menu, DWORD ex_style, int dpi) {
+    static const auto adjust =
+        user32_function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    if (!adjust || !adjust(&rect, style, menu, ex_style, UINT(dpi)))
+        AdjustWindowRectEx(&rect, style, menu, ex_style);
+}
+
+// A raster face comes in a few fixed sizes, and text in it keeps one of them at any DPI: it is
+// drawn by its TrueType twin, which scales.
+const wchar_t* truetype_face(const wchar_t* face) {
+    static const std::pair<const wchar_t*, const wchar_t*> twins[] = {
+        {L"MS Sans Serif", L"Microsoft Sans Serif"},
+    };
+    for (const auto& [raster, truetype] : twins)
+        if (lstrcmpiW(face, raster) == 0)
+            return truetype;
+    return face;
+}
+
 void register_class(HINSTANCE instance, const wchar_t* name, WNDPROC proc) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -109,12 +148,10 @@ std::string narrow(const std::wstring& text) {
 
 int system_dpi() {
     // Windows 10 tells the system DPI directly; older systems through the screen's DC.
-    using GetDpiForSystemFn = UINT(WINAPI*)();
-    if (const HMODULE user32 = GetModuleHandleW(L"user32.dll"))
-        if (const FARPROC proc = GetProcAddress(user32, "GetDpiForSystem"))
-            if (const UINT dpi =
-                    reinterpret_cast<GetDpiForSystemFn>(reinterpret_cast<void (*)()>(proc))())
-                return int(dpi);
+    static const auto get = user32_function<UINT(WINAPI*)()>("GetDpiForSystem");
+    if (get)
+        if (const UINT dpi = get())
+            return int(dpi);
     int dpi = 0;
     if (const HDC screen = GetDC(nullptr)) {
         dpi = GetDeviceCaps(screen, LOGPIXELSX);
@@ -143,6 +180,7 @@ public:
 
     Form& form() const { return form_; }
     HWND hwnd() const { return hwnd_; }
+    int px(Twips twips) const { return to_pixels(twips, dpi_); }
     HWND child_of(const Control& control) const {
         const auto it = children_.find(&control);
         return it == children_.end() ? nullptr : it->second;
@@ -173,7 +211,9 @@ private:
     void fit_label(HWND child, const Label& label);
     void set_tooltip(HWND child, const std::string& text);
     void set_icons();
-    void fit_height();
+    void fit_size();
+    void rescale(int dpi, const RECT& suggested);
+    Label* caption_of(const Control& control) const;
     HWND first_focusable() const;
     void restore_focus();
     void give_back_owner();
@@ -184,6 +224,7 @@ private:
 
     Backend& backend_;
     Form& form_;
+    int dpi_;
     HWND hwnd_ = nullptr;
     HMENU bar_ = nullptr;
     HWND tooltip_ = nullptr;
@@ -201,18 +242,18 @@ private:
 };
 
 Window::Window(Backend& backend, Form& form)
-    : backend_(backend), form_(form), bar_items_(form.menu_bar()) {
+    : backend_(backend), form_(form), dpi_(backend.dpi_), bar_items_(form.menu_bar()) {
     const bool with_menu = !bar_items_.empty();
     const HWND owner = form.owner() ? backend.hwnd_of(*form.owner()) : nullptr;
+    if (const Window* below = backend.window_of(owner))
+        dpi_ = below->dpi_; // a dialog starts at the DPI of the window it opens over
     // A window with a menu bar is a main window: fixed size, minimisable. Any other is a
     // dialog-like popup with a caption and a system menu, owned by the window below it.
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN |
                         (with_menu ? WS_OVERLAPPED | WS_MINIMIZEBOX : WS_POPUP);
     const DWORD ex_style = WS_EX_CONTROLPARENT; // Tab walks through the controls
-    const int client_width = backend.px(form.client_width());
-    const int client_height = backend.px(form.client_height());
-    RECT outer{0, 0, client_width, client_height};
-    AdjustWindowRectEx(&outer, style, with_menu, ex_style);
+    RECT outer{0, 0, px(form.client_width()), px(form.client_height())};
+    frame_rect(outer, style, with_menu, ex_style, dpi_);
     const int width = outer.right - outer.left;
     const int height = outer.bottom - outer.top;
 
@@ -230,8 +271,8 @@ Window::Window(Backend& backend, Form& form)
             RECT below{work.left, work.top, 0, 0};
             if (owner)
                 GetWindowRect(owner, &below);
-            x = below.left + GetSystemMetrics(SM_CYCAPTION);
-            y = below.top + GetSystemMetrics(SM_CYCAPTION);
+            x = below.left + metric(SM_CYCAPTION, dpi_);
+            y = below.top + metric(SM_CYCAPTION, dpi_);
         }
     }
     hwnd_ = CreateWindowExW(ex_style, form_class, widen(form.caption()).c_str(), style, x, y, width,
@@ -240,6 +281,9 @@ Window::Window(Backend& backend, Form& form)
         throw std::runtime_error("cannot create the window of " + form.name());
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     backend_.windows_[hwnd_] = this;
+    if (backend.monitor_dpi_)
+        if (const int dpi = window_dpi(hwnd_))
+            dpi_ = dpi; // the window's place decides, which only now is known
 
     if (with_menu) {
         bar_ = CreateMenu();
@@ -247,19 +291,19 @@ Window::Window(Backend& backend, Form& form)
             build_menu(*menu);
         SetMenu(hwnd_, bar_);
     }
-    // The client area as laid out, also where the menu bar turned out higher than
-    // AdjustWindowRectEx counts (a bar that wraps).
-    RECT client{};
-    GetClientRect(hwnd_, &client);
-    if (client.right != client_width || client.bottom != client_height)
-        SetWindowPos(hwnd_, nullptr, 0, 0, width + client_width - client.right,
-                     height + client_height - client.bottom,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    fit_size();
 
-    // Created in the form's order: the order of the children is the tab order.
-    for (const auto& control : form.controls())
-        if (control->kind() != Control::Kind::menu_item)
-            build(*control);
+    // Created in the form's order: the order of the children is the tab order. A screen reader
+    // names an edit box by the text of the label just before it in that order, so a box's
+    // caption is made right before the box; labels take no focus, so Tab still walks the boxes
+    // in the form's order.
+    for (const auto& control : form.controls()) {
+        if (control->kind() == Control::Kind::menu_item || children_.count(control.get()))
+            continue;
+        if (Label* caption = caption_of(*control); caption && !children_.count(caption))
+            build(*caption);
+        build(*control);
+    }
     if (form.icon())
         set_icons();
 }
@@ -347,7 +391,7 @@ void Window::changed(Property property) {
         set_icons();
         break;
     case Property::height:
-        fit_height();
+        fit_size();
         break;
     case Property::colours:
         RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -357,23 +401,63 @@ void Window::changed(Property property) {
     }
 }
 
-void Window::fit_height() {
-    if (!form_.outer_height())
-        return;
+// The client area as laid out, also where the menu bar turned out higher than the frame was
+// reckoned (a bar that wraps); the outer height instead where the code has set one.
+void Window::fit_size() {
     RECT outer{};
     GetWindowRect(hwnd_, &outer);
-    SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left, backend_.px(*form_.outer_height()),
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    const int width = outer.right - outer.left + px(form_.client_width()) - client.right;
+    const int height = form_.outer_height()
+                           ? px(*form_.outer_height())
+                           : outer.bottom - outer.top + px(form_.client_height()) - client.bottom;
+    if (width != outer.right - outer.left || height != outer.bottom - outer.top)
+        SetWindowPos(hwnd_, nullptr, 0, 0, width, height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The window has come onto a monitor of another DPI, or the user has changed the scale: it is
+// laid out again at the new DPI, in the place that Windows suggests. Windows draws the frame
+// and the menu bar at the new DPI itself; the size is then corrected for the client area.
+void Window::rescale(int dpi, const RECT& suggested) {
+    dpi_ = dpi;
+    SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (const auto& control : form_.controls())
+        if (control->kind() != Control::Kind::menu_item) {
+            apply(*control, Property::font);
+            apply(*control, Property::position);
+        }
+    if (tooltip_)
+        SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, px(tooltip_width));
+    set_icons();
+    if (bar_)
+        DrawMenuBar(hwnd_);
+    fit_size();
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+// The label that names a text box: the first whose caption is the box's accessible name.
+Label* Window::caption_of(const Control& control) const {
+    if (control.kind() != Control::Kind::text_box)
+        return nullptr;
+    const std::string& name = static_cast<const TextBox&>(control).accessible_name;
+    if (name.empty())
+        return nullptr;
+    for (const auto& other : form_.controls())
+        if (other->kind() == Control::Kind::label &&
+            static_cast<const Label&>(*other).caption() == name)
+            return static_cast<Label*>(other.get());
+    return nullptr;
 }
 
 void Window::set_icons() {
     HICON small_icon = nullptr;
     HICON big_icon = nullptr;
     if (const Picture* picture = form_.icon()) {
-        small_icon =
-            backend_.icon(*picture, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
-        big_icon =
-            backend_.icon(*picture, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+        small_icon = backend_.icon(*picture, metric(SM_CXSMICON, dpi_), metric(SM_CYSMICON, dpi_));
+        big_icon = backend_.icon(*picture, metric(SM_CXICON, dpi_), metric(SM_CYICON, dpi_));
     }
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon));
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon));
@@ -543,19 +627,19 @@ void Window::build(Control& control) {
     }
     // Made as the model holds it, in one call: each change after the creation would be a round
     // of messages of its own, and the window opens that much later.
-    const int left = backend_.px(rect.left);
-    const int top = backend_.px(rect.top);
-    const HWND child = CreateWindowExW(
-        ex_style, window_class, text.c_str(), style, left, top,
-        backend_.px(rect.left + rect.width) - left, backend_.px(rect.top + rect.height) - top,
-        hwnd_, reinterpret_cast<HMENU>(INT_PTR(id)), backend_.instance_, nullptr);
+    const int left = px(rect.left);
+    const int top = px(rect.top);
+    const HWND child =
+        CreateWindowExW(ex_style, window_class, text.c_str(), style, left, top,
+                        px(rect.left + rect.width) - left, px(rect.top + rect.height) - top, hwnd_,
+                        reinterpret_cast<HMENU>(INT_PTR(id)), backend_.instance_, nullptr);
     if (!child)
         return; // the control is left out; the form works on without it
     children_[&control] = child;
     by_hwnd_[child] = &control;
     by_id_[id] = &control;
     if (control.kind() != Control::Kind::image)
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.font(font)), FALSE);
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.font(font, dpi_)), FALSE);
     if (control.kind() == Control::Kind::label)
         fit_label(child, static_cast<const Label&>(control));
     if (control.kind() == Control::Kind::text_box)
@@ -607,7 +691,7 @@ void Window::apply(Control& control, Property property) {
     case Control::Kind::label: {
         const auto& label = static_cast<const Label&>(control);
         if (property == Property::position) {
-            SetWindowPos(child, nullptr, backend_.px(label.left()), backend_.px(label.top()), 0, 0,
+            SetWindowPos(child, nullptr, px(label.left()), px(label.top()), 0, 0,
                          SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         } else if (property == Property::text || property == Property::font) {
             if (property == Property::text)
@@ -645,10 +729,9 @@ void Window::apply(Control& control, Property property) {
 
 // Edges are rounded, not widths, so that controls that meet in twips meet in pixels.
 void Window::place(HWND child, const Rect& r) {
-    const int left = backend_.px(r.left);
-    const int top = backend_.px(r.top);
-    MoveWindow(child, left, top, backend_.px(r.left + r.width) - left,
-               backend_.px(r.top + r.height) - top, TRUE);
+    const int left = px(r.left);
+    const int top = px(r.top);
+    MoveWindow(child, left, top, px(r.left + r.width) - left, px(r.top + r.height) - top, TRUE);
 }
 
 // Text that the model sets is not the user's edit: its change notification is passed over.
@@ -663,7 +746,7 @@ void Window::set_text(HWND child, const std::string& text) {
 }
 
 void Window::set_font(HWND child, const Font& font) {
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.font(font)), TRUE);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.font(font, dpi_)), TRUE);
 }
 
 // A label is exactly as wide as its caption and one line high, in its own font.
@@ -671,7 +754,7 @@ void Window::fit_label(HWND child, const Label& label) {
     const std::wstring text = widen(label.caption());
     SIZE size{};
     if (const HDC dc = GetDC(child)) {
-        const HGDIOBJ old = SelectObject(dc, backend_.font(label.font()));
+        const HGDIOBJ old = SelectObject(dc, backend_.font(label.font(), dpi_));
         GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
         TEXTMETRICW metrics{};
         GetTextMetricsW(dc, &metrics);
@@ -699,7 +782,7 @@ void Window::set_tooltip(HWND child, const std::string& text) {
                                    backend_.instance_, nullptr);
         if (!tooltip_)
             return;
-        SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, backend_.px(tooltip_width));
+        SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, px(tooltip_width));
     }
     std::wstring wide = widen(text);
     TOOLINFOW tool{};
@@ -800,6 +883,9 @@ LRESULT Window::on_message(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DRAWITEM:
         draw_image(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
         return TRUE;
+    case WM_DPICHANGED:
+        rescale(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
+        return 0;
     case WM_ACTIVATE:
         if (LOWORD(wp) == WA_INACTIVE) {
             const HWND focus = GetFocus();
@@ -847,6 +933,10 @@ LRESULT Window::on_message(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 // --- Backend ---
+
+Backend::Backend() : Backend(system_dpi()) {
+    monitor_dpi_ = true;
+}
 
 Backend::Backend(int dpi) : instance_(GetModuleHandleW(nullptr)), dpi_(dpi > 0 ? dpi : 96) {
     INITCOMMONCONTROLSEX controls{};
@@ -1026,21 +1116,22 @@ HBRUSH Backend::brush(Colour colour) {
     return it->second;
 }
 
-// The point size in pixels of the system DPI, rounded to the nearest (13.5 points: 18 pixels
-// at 96 dpi, 23 at 120). A named font is taken in the Western character set; the empty name
-// is the dialog font.
-HFONT Backend::font(const Font& f) {
-    const int height = -MulDiv(int(std::lround(f.points * 10)), dpi_, 720);
+// The point size in pixels at `dpi`, rounded to the nearest (13.5 points: 18 pixels at 96 dpi,
+// 23 at 120). A named font is taken in the Western character set, as a TrueType face; the empty
+// name is the dialog font.
+HFONT Backend::font(const Font& f, int dpi) {
+    const int height = -MulDiv(int(std::lround(f.points * 10)), dpi, 720);
     const int weight = std::clamp(f.weight, 1, 1000);
     const auto key = std::make_tuple(f.name, height, weight);
     auto it = fonts_.find(key);
     if (it == fonts_.end()) {
         const bool dialog = f.name.empty();
-        const std::wstring face = dialog ? L"MS Shell Dlg 2" : widen(f.name);
-        const HFONT made = CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE,
-                                       dialog ? DEFAULT_CHARSET : ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                       DEFAULT_PITCH | FF_SWISS, face.c_str());
+        const std::wstring name = widen(f.name);
+        const wchar_t* face = dialog ? L"MS Shell Dlg 2" : truetype_face(name.c_str());
+        const HFONT made = CreateFontW(
+            height, 0, 0, 0, weight, FALSE, FALSE, FALSE, dialog ? DEFAULT_CHARSET : ANSI_CHARSET,
+            dialog ? OUT_DEFAULT_PRECIS : OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+            DEFAULT_PITCH | FF_SWISS, face);
         it = fonts_.emplace(key, made).first;
     }
     return it->second;

@@ -1,8 +1,9 @@
 // The Win32 backend: a top-level window per loaded form (overlapped with its menu bar, or a
 // dialog-like popup owned by the form below it) and EDIT, STATIC and BUTTON children for its
-// controls, laid out in pixels from the model's twips at the system's DPI. Text is UTF-8 in the
-// model and UTF-16 towards Windows. One window timer wakes the model's scheduler; key presses
-// reach the form in the message loop before the focused control sees them (key preview).
+// controls, laid out in pixels from the model's twips at the DPI of the window's monitor, and
+// laid out again when Windows reports another one. Text is UTF-8 in the model and UTF-16
+// towards Windows. One window timer wakes the model's scheduler; key presses reach the form in
+// the message loop before the focused control sees them (key preview).
 #pragma once
 
 #include "desktop.h"
@@ -39,8 +40,11 @@ int system_dpi();
 
 class Backend : public window_system::Backend {
 public:
-    // Lays out at `dpi` dots per inch: the system's, or another one for a test of scaling.
-    explicit Backend(int dpi = system_dpi());
+    // Lays out each window at the DPI of the monitor it is on.
+    Backend();
+    // Lays out each new window at `dpi` dots per inch, for a test of scaling. A window still
+    // follows the DPI changes that Windows reports to it.
+    explicit Backend(int dpi);
     ~Backend() override;
     Backend(const Backend&) = delete;
     Backend& operator=(const Backend&) = delete;
@@ -53,8 +57,8 @@ public:
     void pause(int ms) override;
     std::string decimal_separator() override;
 
+    // The DPI a new window starts at before it knows its monitor's.
     int dpi() const { return dpi_; }
-    int px(Twips twips) const { return to_pixels(twips, dpi_); }
 
     // The window of `form` while it is loaded, and the child window of one of its controls;
     // for tests that look at them with Win32 calls.
@@ -64,7 +68,7 @@ public:
     // GDI objects made once and kept until the backend goes: one brush per colour, one font
     // per name, size and weight, one icon per picture and size.
     HBRUSH brush(Colour colour);
-    HFONT font(const Font& font);
+    HFONT font(const Font& font, int dpi);
     HICON icon(const Picture& picture, int width, int height);
     std::size_t brush_count() const { return brushes_.size(); }
     std::size_t font_count() const { return fonts_.size(); }
@@ -84,6 +88,7 @@ private:
     HINSTANCE instance_;
     HWND wake_ = nullptr;
     int dpi_ = 96;
+    bool monitor_dpi_ = false; // each window takes its monitor's DPI
     LARGE_INTEGER frequency_{};
     LARGE_INTEGER start_{};
     std::map<HWND, Window*> windows_;
