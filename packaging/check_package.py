@@ -145,7 +145,8 @@ def smoke_test(args, program, desktop_id):
     import e2e_nimbrel as e2e
 
     sim = os.path.join(os.path.dirname(program), "station-sim")
-    session = e2e.Run(types.SimpleNamespace(nimbrel=program, sim=sim, artefacts=args.work))
+    session = e2e.Run(types.SimpleNamespace(nimbrel=program, sim=sim, artefacts=args.work,
+                                            scale=1))
     try:
         session.start_display()
         session.start_station()

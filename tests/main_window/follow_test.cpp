@@ -29,7 +29,7 @@ protected:
 
     std::shared_ptr<test_support::RecordedMachine> machine =
         std::make_shared<test_support::RecordedMachine>(test_support::recorded_drivers[0]);
-    platform::LivePort usb_port{machine, {1ms, 0ms, 200ms}};
+    platform::LivePort usb_port{machine, {1ms, 0ms, 1000ms}};
     weather::Link usb_link{usb_port, *machine};
 };
 
@@ -157,7 +157,7 @@ TEST_F(FollowTest, AnOpenThatTakesTooLongFailsInTimeAndItsPortIsTakenAtALaterTic
 
 TEST_F(FollowTest, AListedPortThatAnotherProgramHoldsIsTakenWhenItLetsGo) {
     machine->plug(8);
-    platform::LivePort other(machine, {1ms, 0ms, 200ms});
+    platform::LivePort other(machine, {1ms, 0ms, 1000ms});
     const auto theirs = other.open(8);
     put("weather_com", "8");
     start();
