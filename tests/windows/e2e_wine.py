@@ -12,6 +12,7 @@ All scenarios share one prefix, one X server and one set of stations:
   COM3  a station that answers two polls and falls silent (it logs every poll)
   COM4  an adapter that is pulled out after three answers and plugged in again with another
         station behind it
+  COM5  a FIFO, no serial device at all
 A failed scenario leaves a screenshot in the artefacts folder and the others still run.
 Skipped (77) without Wine, Xvfb, xdotool, xprop, ImageMagick or the cross build, except under
 CI."""
@@ -358,6 +359,16 @@ def replug(d, _stations):
     d.close_with_escape()
 
 
+def fifo_port(d, _stations):
+    """The stored port leads to a FIFO, on which a read would wait for ever: the window shows
+    as on any other port, with the disconnected icon, and Escape ends the program."""
+    started = time.monotonic()
+    d.start_on_port(5)
+    print("  the window showed %.1f s after the start" % (time.monotonic() - started))
+    wait_for("the disconnected window icon", lambda: d.icon_is(RED_ICON), 3)
+    d.close_with_escape()
+
+
 def installer(d, _stations):
     """A silent install puts the program, its shortcut and its uninstaller in place and lists
     it; the program starts from the shortcut; a silent uninstall takes all of it away and
@@ -408,7 +419,8 @@ def installer(d, _stations):
                                                                     settings_after))
 
 
-SCENARIOS = [stored_port_live, idle_then_lost, auto_finds_station, replug, installer]
+SCENARIOS = [stored_port_live, idle_then_lost, auto_finds_station, replug, fifo_port,
+             installer]
 
 
 def main():
@@ -433,6 +445,8 @@ def main():
         s.start_station(2, *FIRST)
         stations["answers_two"] = s.start_station(3, "--answer", "2", *FIRST, polls=True)
         s.start_replug(4, FIRST, SECOND)
+        os.mkfifo(s.path("fifo"))
+        s.map_port(5, s.path("fifo"))
         s.ready()
         print("prefix and stations ready in %.0f s" % (time.monotonic() - started))
 
