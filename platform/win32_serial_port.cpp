@@ -23,7 +23,19 @@ public:
         // CreateFileA fails with INVALID_HANDLE_VALUE; 0 is never a usable handle either.
         if (h == INVALID_HANDLE_VALUE || h == nullptr)
             return std::nullopt;
-        configure(h);
+        // A COM name may stand for any path (a DOS device name that any program can define,
+        // Wine's port map): only a character device whose line settings can be read is a
+        // serial port. Anything else is let go before a byte is written to it or a setting
+        // changed: a file would be overwritten by the polls, a FIFO would block the first read
+        // for ever, and the bare device that Wine opens for a port whose device path is missing
+        // fails every call.
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {
+            CloseHandle(h);
+            return std::nullopt;
+        }
+        configure(h, dcb);
         return reinterpret_cast<Device>(h);
     }
 
@@ -94,18 +106,15 @@ private:
         return port.name.empty() ? com_device_path(port.number) : named_device_path(port.name);
     }
 
-    // Clears any error left on the device, discards both queues, sets the whole line state, a
-    // 10 ms read time-out and a 110 ms write time-out. Results are ignored: a device that
-    // rejects a setting still counts as open.
-    static void configure(HANDLE port) {
+    // Clears any error left on the device, discards both queues, sets the whole line state on
+    // `dcb` (the settings read at the open), a 10 ms read time-out and a 110 ms write time-out.
+    // Results are ignored: a device that rejects a setting still counts as open.
+    static void configure(HANDLE port, DCB dcb) {
         DWORD errors = 0;
         COMSTAT status{};
         ClearCommError(port, &errors, &status);
         PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
 
-        DCB dcb{};
-        dcb.DCBlength = sizeof dcb;
-        GetCommState(port, &dcb);
         set_line(dcb);
         SetCommState(port, &dcb);
 

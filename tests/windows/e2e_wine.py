@@ -12,6 +12,7 @@ All scenarios share one prefix, one X server and one set of stations:
   COM3  a station that answers two polls and falls silent (it logs every poll)
   COM4  an adapter that is pulled out after three answers and plugged in again with another
         station behind it
+  COM5  a FIFO, no serial device at all
 One scenario runs the program at 144 dpi, the others at 96.
 A failed scenario leaves a screenshot in the artefacts folder and the others still run.
 Skipped (77) without Wine, Xvfb, xdotool, xprop, ImageMagick or the cross build, except under
@@ -477,6 +478,13 @@ def second_copy(d, _stations):
     d.stop()  # killed: no clean-up of its own
     d.start(program)
     wait_for("live readings of COM2 after a kill", d.shows(LIVE, FIRST_TEXTS), 10)
+def fifo_port(d, _stations):
+    """The stored port leads to a FIFO, on which a read would wait for ever: the window shows
+    as on any other port, with the disconnected icon, and Escape ends the program."""
+    started = time.monotonic()
+    d.start_on_port(5)
+    print("  the window showed %.1f s after the start" % (time.monotonic() - started))
+    wait_for("the disconnected window icon", lambda: d.icon_is(RED_ICON), 3)
     d.close_with_escape()
 
 
@@ -531,7 +539,7 @@ def installer(d, _stations):
 
 
 SCENARIOS = [stored_port_live, at_144_dpi, text_from_outside, idle_then_lost, auto_finds_station,
-             replug, second_copy, installer]
+             replug, fifo_port, second_copy, installer]
 
 
 def main():
@@ -556,6 +564,8 @@ def main():
         s.start_station(2, *FIRST)
         stations["answers_two"] = s.start_station(3, "--answer", "2", *FIRST, polls=True)
         s.start_replug(4, FIRST, SECOND)
+        os.mkfifo(s.path("fifo"))
+        s.map_port(5, s.path("fifo"))
         s.ready()
         print("prefix and stations ready in %.0f s" % (time.monotonic() - started))
 

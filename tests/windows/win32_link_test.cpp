@@ -6,8 +6,12 @@
 //   NIMBREL_COM_LATE     hash sentences 50 ms after the poll
 //   NIMBREL_COM_MISSING  a number nothing is mapped to
 //   NIMBREL_COM_REPLUG   hash sentences from a station that hangs up after three answered
-//                        polls; the port then comes back with another station behind it, as an
-//                        adapter that is pulled out and plugged in again
+//                        polls; the device path is then missing for 5 s (meanwhile Wine opens
+//                        the port as a bare device whose every call fails with
+//                        ERROR_INVALID_FUNCTION), and comes back with another station behind
+//                        it, as an adapter that is pulled out and plugged in again
+//   NIMBREL_COM_FILE     a regular file, which run-under-wine checks afterwards
+//   NIMBREL_COM_FIFO     a FIFO that nobody else has open
 #include "pause.h"
 #include "weather.h"
 #include "win32_ports.h"
@@ -43,6 +47,8 @@ protected:
     const std::int16_t late_port = station("NIMBREL_COM_LATE");
     const std::int16_t missing_port = station("NIMBREL_COM_MISSING");
     const std::int16_t replug_port = station("NIMBREL_COM_REPLUG");
+    const std::int16_t file_port = station("NIMBREL_COM_FILE");
+    const std::int16_t fifo_port = station("NIMBREL_COM_FIFO");
 
     std::unique_ptr<platform::SerialPort> port = platform::make_serial_port();
     std::unique_ptr<platform::PortLister> lister = platform::make_port_lister();
@@ -186,6 +192,17 @@ TEST_F(Win32Link, AMissingPortFailsAtOnceAndEveryPollMisses) {
     EXPECT_EQ(link.state.pressure, 0.0f);
 }
 
+TEST_F(Win32Link, ACOMNameThatLeadsToAFileOrAFifoFailsToOpenAtOnce) {
+    for (const std::int16_t n : {file_port, fifo_port}) {
+        const auto start = Clock::now();
+        EXPECT_FALSE(link.open_port(n)) << n;
+        EXPECT_LT(ms_since(start), 2000) << n;
+        link.poll_station(); // a read from the FIFO would never return
+        link.poll_station();
+        EXPECT_EQ(link.state.miss_count, -4) << n;
+    }
+}
+
 TEST_F(Win32Link, AStationThatHangsUpIsTakenBackUnderTheSameHandle) {
     ASSERT_TRUE(link.open_port(replug_port));
     const platform::Handle handle = link.state.com_handle;
@@ -207,13 +224,18 @@ TEST_F(Win32Link, AStationThatHangsUpIsTakenBackUnderTheSameHandle) {
     link.state.pressure = 0;
 
     // Misses, each taking its time, until the port finds the station that has come back.
+    // Whatever the port holds meanwhile is a serial device: a bare one would be kept for good.
     int misses = 0;
+    int bare = 0;
     long long shortest_us = LLONG_MAX;
     bool lost = false;
-    for (const auto end = gone + std::chrono::seconds(5);
+    for (const auto end = gone + std::chrono::seconds(12);
          link.state.pressure == 0 && Clock::now() < end;) {
         const auto start = Clock::now();
         link.poll_station();
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        bare += system() != INVALID_HANDLE_VALUE && !GetCommState(system(), &dcb);
         if (link.state.pressure > 0)
             break;
         ++misses;
@@ -223,8 +245,10 @@ TEST_F(Win32Link, AStationThatHangsUpIsTakenBackUnderTheSameHandle) {
         lost = lost || link.state.link_kind == 0;
     }
     const long long away = ms_since(gone);
+    EXPECT_EQ(bare, 0) << "polls that found a bare device held";
     ASSERT_GT(link.state.pressure, 0.0f) << "not back after " << misses << " misses";
-    EXPECT_GE(away, 900) << "opened again sooner than a second after it had gone";
+    EXPECT_GE(away, 4500) << "opened again before the device path was back";
+    EXPECT_LE(away, 8000) << "not back within about 3 s of its device path";
     EXPECT_GE(misses, 6);
     EXPECT_GE(shortest_us, 10000) << "a miss on a port whose device is away came back early";
     EXPECT_TRUE(lost);

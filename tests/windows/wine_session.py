@@ -188,12 +188,18 @@ class Session:
         print("COM%d -> %s: station-sim %s" % (port, pty, " ".join(args)))
         return log
 
-    def start_replug(self, port, first, second, hangup_after=3):
+    def map_port(self, port, path):
+        """COM<port> in Wine's port map leads to `path`, whatever it is (a file, a FIFO)."""
+        self.ports[port] = path
+        print("COM%d -> %s" % (port, path))
+
+    def start_replug(self, port, first, second, hangup_after=3, gap=0):
         """COM<port> as an adapter that is pulled out and plugged in again. Wine maps the port
         to a link, which must exist when Wine reads its port map and which Wine follows at every
         open. The link points at a first simulator with `first` as its options, which hangs up
         after `hangup_after` answered polls; then at a second one with `second`, started
-        beforehand."""
+        beforehand. With a `gap`, the link is missing for that many seconds in between, as an
+        adapter that stays out a while."""
         link = self.path("replug-COM%d" % port)
         first_pty, first_log = self.start_sim(port, ["--hangup-after", str(hangup_after)] + first)
         os.symlink(first_pty, link)
@@ -203,13 +209,18 @@ class Session:
         def replug():
             while not self.stop_event.wait(0.05):
                 if "hung up" in open(first_log).read():
+                    if gap:
+                        os.unlink(link)
+                        if self.stop_event.wait(gap):
+                            return
                     os.symlink(second_pty, link + ".new")
-                    os.replace(link + ".new", link)  # never without a link
+                    os.replace(link + ".new", link)  # in one step: no moment without a link
                     return
         threading.Thread(target=replug, daemon=True).start()
         self.ports[port] = link
-        print("COM%d -> %s -> station-sim %s --hangup-after %d, then station-sim %s"
-              % (port, link, " ".join(first), hangup_after, " ".join(second)))
+        print("COM%d -> %s -> station-sim %s --hangup-after %d, then%s station-sim %s"
+              % (port, link, " ".join(first), hangup_after,
+                 " %g s of nothing, then" % gap if gap else "", " ".join(second)))
 
     def ready(self):
         """Writes the desktop settings and the port map and starts a fresh Wine server, which
