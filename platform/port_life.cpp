@@ -150,8 +150,12 @@ void LivePort::check(OpenPort& p, std::optional<long> error) {
             return;
         }
         // One odd failure is no proof; reads and writes that used to work and now fail again
-        // and again are.
-        if (++p.io_failures >= 2 && p.io_worked) {
+        // and again are. A device on which nothing has ever worked, no read, no write, no state
+        // call, is no device at all: a system may keep the name of a device that has gone and
+        // open it onto something that can be neither read, written nor asked (Wine does so for
+        // the ports of its own port map).
+        const bool nothing_worked = !p.io_worked && (p.worked & ~present_bit) == 0;
+        if ((++p.io_failures >= 2 && p.io_worked) || nothing_worked) {
             lose(p);
             return;
         }

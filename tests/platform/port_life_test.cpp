@@ -56,8 +56,10 @@ TEST_P(Drivers, APulledAdapterIsLetGoAtTheNextPollAndTakenBackWhereItReturns) {
     EXPECT_EQ(poll(port, h), "");
     EXPECT_TRUE(port.lost(h)) << "the pull went unnoticed for a whole poll";
     EXPECT_EQ(machine->held(), 0) << "the pulled device is still held";
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(poll(port, h), "");
+        EXPECT_TRUE(port.lost(h)) << "a device on which nothing works was taken as back";
+    }
     EXPECT_EQ(machine->held(), 0);
 
     machine->plug(8 + driver.returns_as, reply);

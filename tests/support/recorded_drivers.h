@@ -29,6 +29,8 @@ struct DriverBehaviour {
     unsigned pulled_state = 0;      // the state calls that still work once pulled
     bool name_stays = false;        // the system still lists the port while the adapter is out
     int returns_as = 0;             // the number it comes back under; 0: its own
+    bool opens_while_out = false;   // while the adapter is out, its name opens onto a device
+                                    // on which every call fails as once pulled
 };
 
 inline const DriverBehaviour recorded_drivers[] = {
@@ -57,6 +59,11 @@ inline const DriverBehaviour recorded_drivers[] = {
     // lua-periphery#20: a brief disconnect moves the device to the next port.
     {"comes back under another number", clear_error | modem_status | comm_state, 0, 0, true, 22, 0,
      false, 1},
+    // Wine 8.0: each port of Wine's own port map is also a device object, \Device\SerialN
+    // (dlls/mountmgr.sys/device.c, create_port_device). Once the port's device file has gone,
+    // \\.\COMn opens that object instead, and every call on it fails with 1.
+    {"open works while out, every call fails with 1", clear_error | modem_status | comm_state, 0, 0,
+     true, 1, 0, true, 0, true},
 };
 
 // A machine's serial adapters behind the seam, all with one driver. Opens and closes may come
@@ -106,12 +113,13 @@ public:
         std::unique_lock lock(mutex_);
         opens_released_.wait(lock, [&] { return !hold_opens_; });
         const auto it = adapters_.find(port.number);
-        if (!port.name.empty() || it == adapters_.end() || !it->second.plugged)
+        if (!port.name.empty() || it == adapters_.end() ||
+            !(it->second.plugged || driver_.opens_while_out))
             return std::nullopt;
         for (const auto& [id, d] : devices_)
             if (d.number == port.number)
                 return std::nullopt; // exclusive
-        devices_[next_] = Open{port.number, true, {}, 0};
+        devices_[next_] = Open{port.number, it->second.plugged, {}, 0};
         return next_++;
     }
     void close(Device device) override {

@@ -13,6 +13,8 @@ All scenarios share one prefix, one X server and one set of stations:
   COM4  an adapter that is pulled out after three answers and plugged in again with another
         station behind it
   COM5  a FIFO, no serial device at all
+  COM21 an adapter that is pulled out after four answers and comes back as COM22, another
+        number, with another station behind it
 One scenario runs the program at 144 dpi, the others at 96.
 A failed scenario leaves a screenshot in the artefacts folder and the others still run.
 Skipped (77) without Wine, Xvfb, xdotool, xprop, ImageMagick or the cross build, except under
@@ -41,6 +43,7 @@ NOTEPAD = "Untitled - Notepad"
 SETTINGS = r"HKCU\Software\VB and VBA Program Settings\KORVANE_1\main"
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Travenor Nimbrel"
 INSTALLED = r"C:\Program Files\Travenor Nimbrel"
+SERIALCOMM = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
 SHORTCUT = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Travenor Nimbrel.lnk"
 
 # Control ids: 100 plus the control's place in its form.
@@ -64,6 +67,46 @@ HEIGHT_WITH_JET, HEIGHT_WITHOUT_JET = 220, 153
 # in the client area (450, 120, 1605 and 600 twips).
 WIDTH_144, HEIGHT_144, HUMIDITY_144 = 425, 230, [45, 12, 161, 60]
 MISSES_TO_LOST = 6
+
+
+class MovingAdapter:
+    """A station on COM<old> whose adapter is pulled out after `answers` answered polls and
+    plugged into another socket, where Windows gives it the number COM<new>. Wine maps COM<old>
+    to a link of ours to the first station's pseudo-terminal: the link goes with the adapter,
+    never a pseudo-terminal's number, which another program may be given next. The second
+    station runs from the start, on a pseudo-terminal that Wine does not know yet."""
+
+    def __init__(self, session, old, new, first, second, answers):
+        self.s, self.old, self.new = session, old, new
+        pty, self.log = session.start_sim(old, ["--hangup-after", str(answers)] + first)
+        self.link = session.path("adapter-COM%d" % old)
+        os.symlink(pty, self.link)
+        session.ports[old] = self.link
+        # A number in the simulators' own map only.
+        self.new_pty, _ = session.start_sim(new + 10, second)
+        print("COM%d -> %s -> station-sim %s --hangup-after %d, then COM%d -> station-sim %s"
+              % (old, self.link, " ".join(first), answers, new, " ".join(second)))
+
+    def hung_up(self):
+        return "hung up" in open(self.log).read()
+
+    def pull(self):
+        """What Windows does when the adapter goes: its device and its SERIALCOMM value go."""
+        os.remove(self.link)
+        listed = self.s.wine_output("wine", "reg", "query", SERIALCOMM).stdout
+        value = re.search(r"^\s+(\S+)\s+REG_SZ\s+COM%d\s*$" % self.old, listed, re.M)
+        if not value or self.s.wine_output("wine", "reg", "delete", SERIALCOMM, "/v",
+                                           value.group(1), "/f").returncode != 0:
+            raise Failure("cannot take COM%d out of SERIALCOMM:\n%s" % (self.old, listed))
+
+    def plug(self):
+        """What Windows does when the adapter comes in at another socket: a device for the new
+        number (Wine opens \\\\.\\COMn through the prefix's dosdevices link of that name, looked up
+        at each open), then the port's value in SERIALCOMM."""
+        os.symlink(self.new_pty, os.path.join(self.s.prefix, "dosdevices", "com%d" % self.new))
+        if self.s.wine_output("wine", "reg", "add", SERIALCOMM, "/v", r"\Device\USBSER000",
+                              "/t", "REG_SZ", "/d", "COM%d" % self.new, "/f").returncode != 0:
+            raise Failure("cannot list COM%d in SERIALCOMM" % self.new)
 
 
 class Window:
@@ -427,6 +470,31 @@ def replug(d, _stations):
     d.close_with_escape()
 
 
+def moved_to_another_number(d, stations):
+    """The adapter of COM21 is pulled out and, once the icon has turned red, plugged into
+    another socket, where it comes back as COM22 with another station behind it: the program
+    shows that station's readings by itself and stores COM22 at Escape. (Wine gives no other
+    program a way to read the port menu, whose tick is checked by the window tests.)"""
+    adapter = stations["moving"]
+    d.start_on_port(21)
+    wait_for("live readings of the station on COM21", d.shows(LIVE, FIRST_TEXTS), 10)
+    wait_for("the station on COM21 hung up", lambda: adapter.hung_up() or "not yet", 12)
+    pulled = time.monotonic()
+    adapter.pull()
+    wait_for("the disconnected window icon", lambda: d.icon_is(RED_ICON), 20)
+    print("  pulled out: the icon turned red after %.1f s" % (time.monotonic() - pulled))
+    adapter.plug()
+    plugged = time.monotonic()
+    wait_for("live readings of the station on COM22", d.shows(LIVE, SECOND_TEXTS), 12)
+    print("  plugged in as COM22: the first fresh reading showed after %.1f s"
+          % (time.monotonic() - plugged))
+    wait_for("the connected window icon", lambda: d.icon_is(GREEN_ICON), 3)
+    d.screenshot("e2e_wine_moved.png", d.window(MAIN).outer)
+    d.close_with_escape()
+    if d.get_setting("weather_com") != "22":
+        raise Failure("weather_com=%s after the move, not 22" % d.get_setting("weather_com"))
+
+
 def second_copy(d, _stations):
     """A second nimbrel.exe brings the first copy's window to the front, from behind another
     program's window and back from the taskbar, and ends with status 0 at once, leaving the
@@ -539,7 +607,7 @@ def installer(d, _stations):
 
 
 SCENARIOS = [stored_port_live, at_144_dpi, text_from_outside, idle_then_lost, auto_finds_station,
-             replug, fifo_port, second_copy, installer]
+             replug, fifo_port, moved_to_another_number, second_copy, installer]
 
 
 def main():
@@ -566,6 +634,7 @@ def main():
         s.start_replug(4, FIRST, SECOND)
         os.mkfifo(s.path("fifo"))
         s.map_port(5, s.path("fifo"))
+        stations["moving"] = MovingAdapter(s, 21, 22, FIRST, SECOND, answers=4)
         s.ready()
         print("prefix and stations ready in %.0f s" % (time.monotonic() - started))
 
