@@ -546,6 +546,9 @@ def second_copy(d, _stations):
     d.stop()  # killed: no clean-up of its own
     d.start(program)
     wait_for("live readings of COM2 after a kill", d.shows(LIVE, FIRST_TEXTS), 10)
+    d.close_with_escape()
+
+
 def fifo_port(d, _stations):
     """The stored port leads to a FIFO, on which a read would wait for ever: the window shows
     as on any other port, with the disconnected icon, and Escape ends the program."""
