@@ -1,5 +1,6 @@
 // What one poll costs: through a pseudo-terminal whose station answers at once, and the decoding
-// of a sentence alone from memory.
+// of a sentence alone from memory; and the look at the port list that every tick makes while
+// the station's port is lost, on this machine's own devices.
 #include "posix_ports.h"
 #include "pty_pair.h"
 #include "weather.h"
@@ -101,5 +102,12 @@ void BM_DecodeSentence(benchmark::State& state) {
 BENCHMARK(BM_DecodeSentence)->Unit(benchmark::kNanosecond);
 
 } // namespace
+
+void BM_ListPortsOfThisMachine(benchmark::State& state) {
+    auto lister = platform::make_port_lister();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(lister->list());
+}
+BENCHMARK(BM_ListPortsOfThisMachine)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();
