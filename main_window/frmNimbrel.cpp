@@ -124,6 +124,10 @@ void frmNimbrel::Form_Load() {
 void frmNimbrel::carga_coms() {
     std::vector<std::string> ports;
     link_.list_com_ports(ports);
+    build_port_menu(ports);
+}
+
+void frmNimbrel::build_port_menu(const std::vector<std::string>& ports) {
     listed_ = ports;
     for (auto& [index, item] : mncom)
         if (index > 0)
@@ -200,14 +204,13 @@ void frmNimbrel::follow_station(bool at_tick) {
     link_.list_com_ports(now);
     const bool changed = now != before;
     if (changed) {
-        carga_coms();
+        build_port_menu(now);
         tick_port_items();
     }
-    const auto number_of = [this](const std::string& name) { return link_.port_number(name); };
     const std::int16_t own = home_port_ != 0 ? home_port_ : state.com_port;
-    bool own_listed = false;
-    for (const std::string& name : listed_)
-        own_listed = own_listed || number_of(name) == own;
+    const bool own_listed = std::any_of(listed_.begin(), listed_.end(), [&](const std::string& n) {
+        return link_.port_number(n) == own;
+    });
     // A chosen port that is listed but not held is opened again: its adapter is back under its
     // own number, another program has let go of it, or its open took too long the last time.
     if (away && own_listed && !platform::is_open_handle(state.com_handle) && home_port_ == 0) {
@@ -216,7 +219,7 @@ void frmNimbrel::follow_station(bool at_tick) {
     }
     if (changed && (away || home_port_ != 0) && !own_listed)
         for (const std::string& name : listed_) {
-            const std::int16_t n = number_of(name);
+            const std::int16_t n = link_.port_number(name);
             if (n != 0 && n != own &&
                 std::find(before.begin(), before.end(), name) == before.end() &&
                 std::find(candidates_.begin(), candidates_.end(), n) == candidates_.end())

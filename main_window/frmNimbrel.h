@@ -75,6 +75,8 @@ private:
     void fit_height();
     void calc_jet();
 
+    // The port items of `ports`, a port list just made: carga_coms without the listing.
+    void build_port_menu(const std::vector<std::string>& ports);
     // Ticks the port items whose number is the link's port, and no other.
     void tick_port_items();
     // Follows the station when its port has gone: looks at the port list while the port is

@@ -21,6 +21,16 @@ void wait_until(std::chrono::steady_clock::time_point deadline) {
         std::this_thread::sleep_for(deadline - now);
 }
 
+// Runs `work` on a thread of its own; false when the system has no thread to spare.
+template <class Work> bool on_own_thread(Work work) {
+    try {
+        std::thread(std::move(work)).detach();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
 } // namespace
 
 // An open or a close running on a thread of its own. What a late open returns is kept for the
@@ -66,24 +76,22 @@ std::optional<SerialSystem::Device> LivePort::open_in_time(const PortId& port) {
             return device; // the late open got there in the end
     }
     auto job = std::make_shared<Job>();
-    try {
-        std::thread([system = system_, job, port] {
-            const auto device = system->open(port);
-            std::unique_lock lock(job->mutex);
-            job->done = true;
-            job->done_at = std::chrono::steady_clock::now();
-            if (job->orphaned) { // nobody is left to take it
-                lock.unlock();
-                if (device)
-                    system->close(*device);
-                return;
-            }
-            job->device = device;
-            job->finished.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
+    const bool started = on_own_thread([system = system_, job, port] {
+        const auto device = system->open(port);
+        std::unique_lock lock(job->mutex);
+        job->done = true;
+        job->done_at = std::chrono::steady_clock::now();
+        if (job->orphaned) { // nobody is left to take it
+            lock.unlock();
+            if (device)
+                system->close(*device);
+            return;
+        }
+        job->device = device;
+        job->finished.notify_all();
+    });
+    if (!started)
         return system_->open(port); // no thread to spare: wait for the system as it is
-    }
     std::unique_lock lock(job->mutex);
     if (job->finished.wait_for(lock, timing_.open_wait, [&] { return job->done; }))
         return std::exchange(job->device, std::nullopt);
@@ -109,14 +117,13 @@ void LivePort::sweep_late() {
 
 void LivePort::close_in_time(SerialSystem::Device device) {
     auto job = std::make_shared<Job>();
-    try {
-        std::thread([system = system_, job, device] {
-            system->close(device);
-            std::lock_guard lock(job->mutex);
-            job->done = true;
-            job->finished.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
+    const bool started = on_own_thread([system = system_, job, device] {
+        system->close(device);
+        std::lock_guard lock(job->mutex);
+        job->done = true;
+        job->finished.notify_all();
+    });
+    if (!started) {
         system_->close(device);
         return;
     }
@@ -124,12 +131,21 @@ void LivePort::close_in_time(SerialSystem::Device device) {
     job->finished.wait_for(lock, timing_.open_wait, [&] { return job->done; });
 }
 
+unsigned LivePort::state_now(const OpenPort& p) {
+    return system_->line_state(*p.device) | (system_->present(p.port) ? present_bit : 0);
+}
+
+void LivePort::note_io_worked(OpenPort& p) {
+    p.io_worked = true;
+    p.io_failures = 0;
+}
+
 bool LivePort::attach(OpenPort& p) {
     const auto device = open_in_time(p.port);
     if (!device)
         return false;
     p.device = device;
-    p.worked = system_->line_state(*device) | (system_->present(p.port) ? present_bit : 0);
+    p.worked = state_now(p);
     p.io_worked = false;
     p.io_failures = 0;
     return true;
@@ -160,8 +176,7 @@ void LivePort::check(OpenPort& p, std::optional<long> error) {
             return;
         }
     }
-    const unsigned now =
-        system_->line_state(*p.device) | (system_->present(p.port) ? present_bit : 0);
+    const unsigned now = state_now(p);
     if (p.worked & ~now) {
         lose(p);
         return;
@@ -220,12 +235,10 @@ void LivePort::write_byte(Handle h, std::uint8_t value) {
     if (!p)
         return;
     const long error = system_->write(*p->device, value);
-    if (error == 0) {
-        p->io_worked = true;
-        p->io_failures = 0;
-        return;
-    }
-    check(*p, error); // a device that has gone shows it here or to the read that follows
+    if (error == 0)
+        note_io_worked(*p);
+    else
+        check(*p, error); // a device that has gone shows it here or to the read that follows
 }
 
 std::optional<std::uint8_t> LivePort::read_byte(Handle h) {
@@ -235,17 +248,13 @@ std::optional<std::uint8_t> LivePort::read_byte(Handle h) {
         return std::nullopt; // never opened or closed: nothing to wait for
     if (OpenPort* p = find_present(h)) {
         const SerialSystem::Read got = system_->read(*p->device);
-        if (got.kind == SerialSystem::Read::Kind::byte) {
-            p->io_worked = true;
-            p->io_failures = 0;
-            return got.byte;
-        }
-        if (got.kind == SerialSystem::Read::Kind::timeout) {
-            p->io_worked = true;
-            p->io_failures = 0;
-            check(*p, std::nullopt);
-        } else {
+        if (got.kind == SerialSystem::Read::Kind::failed) {
             check(*p, got.error);
+        } else {
+            note_io_worked(*p);
+            if (got.kind == SerialSystem::Read::Kind::byte)
+                return got.byte;
+            check(*p, std::nullopt);
         }
     }
     // A failed call or a device that is away returns at once: the rest of the time-out passes

@@ -95,6 +95,10 @@ private:
     // Lets go of the devices of late opens that nobody has taken in time.
     void sweep_late();
     void close_in_time(SerialSystem::Device device);
+    // The state calls that work on p's device now, and whether the system lists it.
+    unsigned state_now(const OpenPort& p);
+    // A read or write has worked on p's device.
+    static void note_io_worked(OpenPort& p);
     bool attach(OpenPort& p);
     void lose(OpenPort& p);
     // After a read or write that gave nothing: lets the device go when it shows that it has gone.

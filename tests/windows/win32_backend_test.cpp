@@ -152,14 +152,21 @@ TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresA
     EXPECT_EQ(win32::narrow(text), w.txtPressure.tooltip());
 }
 
-TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPixel) {
-    win32::Backend backend(120);
-    Desktop desktop(backend);
+// The main window laid out at `dpi`, shown, with no port.
+struct WindowAtDpi {
+    explicit WindowAtDpi(int dpi) : backend(dpi) { w.show(); }
+    win32::Backend backend;
+    Desktop desktop{backend};
     test_support::ScriptedStations ports;
-    weather::Link link(ports, ports);
+    weather::Link link{ports, ports};
     MemoryStore store;
-    main_window::frmNimbrel w(desktop, link, store);
-    w.show();
+    main_window::frmNimbrel w{desktop, link, store};
+};
+
+TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPixel) {
+    WindowAtDpi at(120);
+    win32::Backend& backend = at.backend;
+    main_window::frmNimbrel& w = at.w;
     const HWND hwnd = backend.hwnd_of(w);
     EXPECT_EQ(size_of(hwnd, true).cx, 354);  // 4245 twips: 353.75
     EXPECT_EQ(size_of(hwnd, false).cy, 192); // 2300 twips: 191.67
@@ -209,13 +216,9 @@ std::pair<int, int> digits_in(HWND edit) {
 TEST(Win32BackendScaling, ReadingDigitsGrowWithTheDpiAndAreBoldAtEveryDpi) {
     std::map<int, std::pair<int, int>> seen; // height and stem by dpi
     for (const int dpi : {96, 144, 192}) {
-        win32::Backend backend(dpi);
-        Desktop desktop(backend);
-        test_support::ScriptedStations ports;
-        weather::Link link(ports, ports);
-        MemoryStore store;
-        main_window::frmNimbrel w(desktop, link, store);
-        w.show();
+        WindowAtDpi at(dpi);
+        win32::Backend& backend = at.backend;
+        main_window::frmNimbrel& w = at.w;
         w.txtPressure.set_back_colour(colours::black); // live: green on black
         w.txtPressure.set_fore_colour(colours::green);
         w.txtPressure.set_text("10");
