@@ -3,6 +3,7 @@
 // and tests replace with what a driver is known to do.
 #pragma once
 
+#include "adapter_identity.h"
 #include "serial_port.h"
 
 #include <chrono>
@@ -47,6 +48,9 @@ public:
     virtual bool present(const PortId& port) = 0;
     // Whether a failed read or write with `error` means that the device has gone for good.
     virtual bool gone(long error) const = 0;
+    // The adapter behind `port` now, without opening it; empty for a port known by its name
+    // alone.
+    virtual AdapterIdentity identity(const PortId& port) = 0;
 };
 
 // A serial port over a SerialSystem. A device that goes away is let go at once, so that the

@@ -32,6 +32,11 @@ std::string device_for_port(const PosixPaths& paths, int port);
 // "/dev/" ("ttyUSB0", "pts/3").
 std::string device_name(const std::string& path);
 
+// The USB adapter behind port number `port`: that of its fixed-rule device in
+// paths.sys_class_tty; empty for a link of the port map (known by its name alone) and for a
+// device with no USB adapter behind it.
+AdapterIdentity port_identity(const PosixPaths& paths, int port);
+
 std::unique_ptr<SerialPort> make_posix_serial_port(PosixPaths paths, LivePort::Timing timing = {});
 std::unique_ptr<PortLister> make_posix_port_lister(PosixPaths paths);
 

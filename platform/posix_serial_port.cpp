@@ -294,6 +294,10 @@ public:
         return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
     }
 
+    AdapterIdentity identity(const PortId& port) override {
+        return port.name.empty() ? port_identity(paths_, port.number) : AdapterIdentity{};
+    }
+
     bool gone(long error) const override {
         return error == EIO || error == ENXIO || error == ENODEV || error == EBADF ||
                error == EPIPE;

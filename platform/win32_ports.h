@@ -24,6 +24,10 @@ std::string named_device_path(const std::string& name);
 // abort-on-error off.
 void set_line(DCB& dcb);
 
+// The USB adapter behind the port of that name ("COM5", "CNCA0"), from the device manager's
+// Ports class; empty when it lists no USB device under that name.
+AdapterIdentity port_identity(const std::string& name);
+
 // The serial port of make_serial_port(), with other timing (tests).
 std::unique_ptr<SerialPort> make_serial_port(LivePort::Timing timing);
 

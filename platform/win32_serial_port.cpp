@@ -80,6 +80,10 @@ public:
         return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
     }
 
+    AdapterIdentity identity(const PortId& port) override {
+        return port_identity(port.name.empty() ? "COM" + std::to_string(port.number) : port.name);
+    }
+
     // The errors that only a device that has gone gives. Others (a time-out, a line error, an
     // aborted call, access refused, a command the driver does not know) are left to the state
     // calls, which tell a pulled adapter from a port that merely reports odd errors.

@@ -160,6 +160,7 @@ public:
         const auto it = adapters_.find(port.number);
         return it != adapters_.end() && (it->second.plugged || driver_.name_stays);
     }
+    platform::AdapterIdentity identity(const platform::PortId&) override { return {}; }
     // Every failure is ambiguous here: the port must tell a pulled adapter by what it does.
     bool gone(long) const override { return false; }
 
