@@ -263,9 +263,14 @@ std::optional<std::uint8_t> LivePort::read_byte(Handle h) {
     return std::nullopt;
 }
 
-bool LivePort::lost(Handle h) const {
+bool LivePort::lost(Handle h) {
     const auto it = open_.find(h);
-    return it != open_.end() && !it->second.device;
+    if (it == open_.end())
+        return false;
+    OpenPort& p = it->second;
+    if (p.device && system_->removed(*p.device))
+        lose(p); // given back at once, so that the system can finish the removal
+    return !p.device;
 }
 
 std::optional<SerialSystem::Device> LivePort::device(Handle h) const {

@@ -51,6 +51,9 @@ public:
     // The adapter behind `port` now, without opening it; empty for a port known by its name
     // alone.
     virtual AdapterIdentity identity(const PortId& port) = 0;
+    // Whether the system has told that `device` is being removed (Windows tells an open
+    // handle's window so); called on the caller's thread.
+    virtual bool removed(Device) { return false; }
 };
 
 // A serial port over a SerialSystem. A device that goes away is let go at once, so that the
@@ -77,7 +80,7 @@ public:
     void close(Handle h) override;
     void write_byte(Handle h, std::uint8_t value) override;
     std::optional<std::uint8_t> read_byte(Handle h) override;
-    bool lost(Handle h) const override;
+    bool lost(Handle h) override;
 
     // The system's device behind open handle `h` while it is held.
     std::optional<SerialSystem::Device> device(Handle h) const;

@@ -57,8 +57,9 @@ public:
     // One byte as soon as one is there, or nothing after 10 ms (also on a closed, failed or
     // hung-up port).
     virtual std::optional<std::uint8_t> read_byte(Handle h) = 0;
-    // True while the device of open handle `h` has gone and is being looked for.
-    virtual bool lost(Handle) const { return false; }
+    // True while the device of open handle `h` has gone and is being looked for. A device that
+    // the system has said is being removed is let go here.
+    virtual bool lost(Handle) { return false; }
 };
 
 class PortLister {

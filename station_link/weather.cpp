@@ -143,7 +143,7 @@ void Link::list_com_ports(std::vector<std::string>& ports) {
         ports.push_back(std::move(name));
 }
 
-bool Link::port_lost() const {
+bool Link::port_lost() {
     return platform::is_open_handle(state.com_handle) && port_.lost(state.com_handle);
 }
 

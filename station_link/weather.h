@@ -58,7 +58,7 @@ public:
     // Appends the machine's serial ports to `ports`.
     void list_com_ports(std::vector<std::string>& ports);
     // True while the open port's device has gone (an adapter pulled out) and is looked for.
-    bool port_lost() const;
+    bool port_lost();
 
     // The port to open for a listed port name: com_number(name) when that is a COM number (1
     // to 999); otherwise the name's own number, from first_named_port up in the order names
