@@ -157,6 +157,7 @@ bool frmNimbrel::Abrir_puerto(std::int16_t port) {
     const bool opened = link_.open_port(port);
     link_.poll_station();
     tick_port_items();
+    note_held_port();
     return opened;
 }
 
@@ -168,78 +169,6 @@ void frmNimbrel::tick_port_items() {
 void frmNimbrel::mncom_Click(std::int16_t index) {
     stop_following();
     Abrir_puerto(item_number(index));
-}
-
-void frmNimbrel::stop_following() {
-    home_port_ = 0;
-    candidates_.clear();
-    trying_ = false;
-}
-
-void frmNimbrel::follow_station(bool at_tick) {
-    // While the detection dialog is up, the port is its to choose.
-    if (!accepts_input())
-        return;
-    weather::LinkState& state = link_.state;
-    if (trying_) {
-        if (!at_tick)
-            return; // the tick judges the port it tried
-        trying_ = false;
-        if (state.link_kind > 0) {
-            stop_following(); // the station answered here: this is its port now
-            return;
-        }
-    }
-    const bool away =
-        state.com_port != 0 && (!platform::is_open_handle(state.com_handle) || link_.port_lost());
-    // The list is looked at while the port is away and once more after it has come back (its
-    // item may have gone from the menu meanwhile); otherwise it is left alone.
-    const bool was_away = std::exchange(was_away_, away);
-    if (!away && !was_away && home_port_ == 0 && !devices_changed_)
-        return;
-    devices_changed_ = false;
-
-    const std::vector<std::string> before = listed_;
-    std::vector<std::string> now;
-    link_.list_com_ports(now);
-    const bool changed = now != before;
-    if (changed) {
-        build_port_menu(now);
-        tick_port_items();
-    }
-    const std::int16_t own = home_port_ != 0 ? home_port_ : state.com_port;
-    const bool own_listed = std::any_of(listed_.begin(), listed_.end(), [&](const std::string& n) {
-        return link_.port_number(n) == own;
-    });
-    // A chosen port that is listed but not held is opened again: its adapter is back under its
-    // own number, another program has let go of it, or its open took too long the last time.
-    if (away && own_listed && !platform::is_open_handle(state.com_handle) && home_port_ == 0) {
-        Abrir_puerto(own);
-        return;
-    }
-    if (changed && (away || home_port_ != 0) && !own_listed)
-        for (const std::string& name : listed_) {
-            const std::int16_t n = link_.port_number(name);
-            if (n != 0 && n != own &&
-                std::find(before.begin(), before.end(), name) == before.end() &&
-                std::find(candidates_.begin(), candidates_.end(), n) == candidates_.end())
-                candidates_.push_back(n);
-        }
-    if (!candidates_.empty()) {
-        if (home_port_ == 0)
-            home_port_ = state.com_port;
-        const std::int16_t next = candidates_.front();
-        candidates_.erase(candidates_.begin());
-        Abrir_puerto(next);
-        trying_ = true;
-        return;
-    }
-    if (home_port_ != 0) {
-        // No new port answered: wait for the station at its own number again.
-        const std::int16_t home = home_port_;
-        stop_following();
-        Abrir_puerto(home);
-    }
 }
 
 void frmNimbrel::mnShowJet_Click() {
@@ -336,8 +265,9 @@ void frmNimbrel::Form_KeyDown(int key, int /*shift*/) {
 }
 
 void frmNimbrel::Form_QueryUnload() {
-    // A named port's number holds only for this run: the next start opens no port.
-    const std::int16_t port = link_.state.com_port;
+    // A port being tried is not the station's yet: the user's port stays the stored one. A
+    // named port's number holds only for this run: the next start opens no port.
+    const std::int16_t port = home_port_ != 0 ? home_port_ : link_.state.com_port;
     store_.save(settings_app, settings_section, "weather_com",
                 link_.is_named(port) ? "0" : std::to_string(port));
     link_.close_port();

@@ -2,6 +2,7 @@
 // two settings kept between runs.
 #pragma once
 
+#include "adapter_identity.h"
 #include "desktop.h"
 #include "detection_host.h"
 #include "form.h"
@@ -79,14 +80,25 @@ private:
     void build_port_menu(const std::vector<std::string>& ports);
     // Ticks the port items whose number is the link's port, and no other.
     void tick_port_items();
-    // Follows the station when its port has gone: looks at the port list while the port is
-    // lost (or could not be opened) and when devices have changed; rebuilds the port menu when
-    // the list has changed; opens the port again while it is listed but not held; else tries
-    // each port that has newly appeared, one per tick, and stays on the first that answers
-    // with a sentence. `at_tick`: called by the display tick, which judges the port
-    // tried at the tick before.
+    // --- Following the station's adapter (follow_station.cpp) ---
+    // Looks at the port list while the port is away (lost, or not held) and when devices have
+    // changed, and rebuilds the port menu when the list has changed. The user's port is opened
+    // again while it is listed and not held, unless another adapter than the one it was held on
+    // sits under its number now. A station that has answered on an adapter of its own (USB,
+    // with an identity) is followed to another number when exactly one newly listed port is
+    // that same adapter: that port is tried, and kept when it gives a plausible reading within
+    // two polls. No other port is opened, written to or has its lines raised unless the user
+    // chose it. `at_tick`: called by the display tick, which judges the port being tried.
     void follow_station(bool at_tick);
-    // No following any more: the user has chosen a port.
+    // What a tick learns of the user's port while it is held: its adapter, and whether a
+    // station has answered on it.
+    void note_held_port();
+    // Whether the user's `port` may be opened on the program's own: not when it was held on an
+    // adapter and another one is there now.
+    bool may_take(std::int16_t port);
+    void try_port(std::int16_t port);
+    void judge_try(bool at_tick);
+    // The user has chosen a port: what was known of the last one goes.
     void stop_following();
 
     void show_link_picture(bool connected);
@@ -101,11 +113,18 @@ private:
     std::vector<std::int16_t> item_numbers_{0};
     // The port list that the menu was last built from.
     std::vector<std::string> listed_;
-    // Following the station: the port it was on (0: not following), the newly listed ports
-    // still to try, whether the port now open is one of them, and a change of devices to look at.
+    // The user's port as last held, its adapter, and whether a station answered on it this run.
+    std::int16_t held_port_ = 0;
+    platform::AdapterIdentity held_identity_;
+    bool answered_ = false;
+    // The port list when the port went away: ports listed then are not the station's adapter.
+    std::vector<std::string> listed_at_loss_;
+    // Ports tried as the station's adapter; none is tried twice in a run.
+    std::vector<std::int16_t> tried_;
+    // While a port is tried: the user's port (stored at close until the try succeeds), and the
+    // polls made on the port tried.
     std::int16_t home_port_ = 0;
-    std::vector<std::int16_t> candidates_;
-    bool trying_ = false;
+    int try_polls_ = 0;
     bool was_away_ = false;
     bool devices_changed_ = false;
 };

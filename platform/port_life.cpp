@@ -1,5 +1,6 @@
 #include "port_life.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -40,8 +41,21 @@ struct LivePort::Job {
     std::condition_variable finished;
     bool done = false;
     bool orphaned = false; // the port it was for has gone: the thread cleans up
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::optional<SerialSystem::Device> device;
     std::chrono::steady_clock::time_point done_at;
+
+    // Waits until the job is done or `deadline` has passed; true when done.
+    bool wait_until(std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex);
+        return finished.wait_until(lock, deadline, [&] { return done; });
+    }
+    void finish() {
+        std::lock_guard lock(mutex);
+        done = true;
+        done_at = std::chrono::steady_clock::now();
+        finished.notify_all();
+    }
 };
 
 LivePort::LivePort(std::shared_ptr<SerialSystem> system, Timing timing)
@@ -50,7 +64,7 @@ LivePort::LivePort(std::shared_ptr<SerialSystem> system, Timing timing)
 LivePort::~LivePort() {
     for (auto& [handle, p] : open_)
         if (p.device)
-            close_in_time(*p.device);
+            close_in_time(p.port, *p.device, std::chrono::milliseconds(0));
     for (auto& [port, job] : late_) {
         std::optional<SerialSystem::Device> device;
         {
@@ -59,11 +73,18 @@ LivePort::~LivePort() {
             device = std::exchange(job->device, std::nullopt);
         }
         if (device)
-            close_in_time(*device);
+            close_in_time(port, *device, std::chrono::milliseconds(0));
     }
+    // The devices are given back before the program goes on (or ends), as far as the drivers
+    // let them within one wait; a device with no thread to close it is left to the system,
+    // which closes everything of a process that ends.
+    const auto deadline = Clock::now() + timing_.open_wait;
+    for (auto& [port, job] : closing_)
+        job->wait_until(deadline);
 }
 
 std::optional<SerialSystem::Device> LivePort::open_in_time(const PortId& port) {
+    const auto deadline = Clock::now() + timing_.open_wait;
     if (const auto it = late_.find(port); it != late_.end()) {
         std::unique_lock lock(it->second->mutex);
         // Another open of the same device would only wait for the same driver.
@@ -75,26 +96,33 @@ std::optional<SerialSystem::Device> LivePort::open_in_time(const PortId& port) {
         if (device)
             return device; // the late open got there in the end
     }
+    // The port's own close must have ended: the device is opened exclusively. One that has run
+    // for a whole wait already is hung in its driver, and the open would only wait for it.
+    for (auto [it, end] = closing_.equal_range(port); it != end; ++it)
+        if (!it->second->wait_until(std::min(deadline, it->second->started + timing_.open_wait)))
+            return std::nullopt;
     auto job = std::make_shared<Job>();
     const bool started = on_own_thread([system = system_, job, port] {
         const auto device = system->open(port);
         std::unique_lock lock(job->mutex);
-        job->done = true;
-        job->done_at = std::chrono::steady_clock::now();
         if (job->orphaned) { // nobody is left to take it
             lock.unlock();
             if (device)
                 system->close(*device);
             return;
         }
+        job->done = true;
+        job->done_at = std::chrono::steady_clock::now();
         job->device = device;
         job->finished.notify_all();
     });
+    // Without a thread the open could hold the caller for as long as the driver likes.
     if (!started)
-        return system_->open(port); // no thread to spare: wait for the system as it is
-    std::unique_lock lock(job->mutex);
-    if (job->finished.wait_for(lock, timing_.open_wait, [&] { return job->done; }))
+        return std::nullopt;
+    if (job->wait_until(deadline)) {
+        std::lock_guard lock(job->mutex);
         return std::exchange(job->device, std::nullopt);
+    }
     late_[port] = job;
     return std::nullopt;
 }
@@ -109,30 +137,46 @@ void LivePort::sweep_late() {
         }
         const auto device = std::exchange(it->second->device, std::nullopt);
         lock.unlock();
+        const PortId port = it->first;
         it = late_.erase(it);
         if (device)
-            close_in_time(*device);
+            close_in_time(port, *device, std::chrono::milliseconds(0));
     }
+    std::erase_if(closing_, [](const auto& entry) {
+        std::lock_guard lock(entry.second->mutex);
+        return entry.second->done;
+    });
+    for (auto pending = std::exchange(unclosed_, {}); const auto& [port, device] : pending)
+        close_in_time(port, device, std::chrono::milliseconds(0));
 }
 
-void LivePort::close_in_time(SerialSystem::Device device) {
+void LivePort::close_in_time(const PortId& port, SerialSystem::Device device,
+                             std::chrono::milliseconds wait) {
     auto job = std::make_shared<Job>();
     const bool started = on_own_thread([system = system_, job, device] {
         system->close(device);
-        std::lock_guard lock(job->mutex);
-        job->done = true;
-        job->finished.notify_all();
+        job->finish();
     });
     if (!started) {
-        system_->close(device);
+        unclosed_.emplace_back(port, device);
         return;
     }
-    std::unique_lock lock(job->mutex);
-    job->finished.wait_for(lock, timing_.open_wait, [&] { return job->done; });
+    if (!job->wait_until(Clock::now() + wait))
+        closing_.emplace(port, job);
 }
 
 unsigned LivePort::state_now(const OpenPort& p) {
     return system_->line_state(*p.device) | (system_->present(p.port) ? present_bit : 0);
+}
+
+bool LivePort::same_device_there(const OpenPort& p) {
+    // Where the system told while the device was held that it is there, it is asked before
+    // each try: opening a device that is not there may take long on some systems.
+    if ((p.worked & present_bit) && !system_->present(p.port))
+        return false;
+    // Another adapter under the old name (the system numbers adapters by the order they come
+    // in, or by the socket) is somebody else's device.
+    return !p.identity.usb() || same_adapter(system_->identity(p.port), p.identity);
 }
 
 void LivePort::note_io_worked(OpenPort& p) {
@@ -152,7 +196,7 @@ bool LivePort::attach(OpenPort& p) {
 }
 
 void LivePort::lose(OpenPort& p) {
-    close_in_time(*p.device);
+    close_in_time(p.port, *p.device, timing_.close_wait);
     p.device.reset();
     p.io_worked = false;
     p.io_failures = 0;
@@ -176,7 +220,11 @@ void LivePort::check(OpenPort& p, std::optional<long> error) {
             return;
         }
     }
-    const unsigned now = state_now(p);
+    // A state call may fail once on a healthy device (a USB control transfer on a busy bus):
+    // it is asked again before the device counts as gone.
+    unsigned now = state_now(p);
+    if (p.worked & ~now)
+        now = state_now(p);
     if (p.worked & ~now) {
         lose(p);
         return;
@@ -190,16 +238,13 @@ LivePort::OpenPort* LivePort::find_present(Handle h) {
         return nullptr;
     OpenPort& p = it->second;
     if (!p.device) {
-        const auto now = Clock::now();
-        if (now < p.next_try)
-            return nullptr;
-        p.next_try = now + timing_.retry;
-        // Where the system told while the device was held that it is there, it is asked before
-        // each try: opening a device that is not there may take long on some systems.
-        if ((p.worked & present_bit) && !system_->present(p.port))
+        if (Clock::now() < p.next_try)
             return nullptr;
         const unsigned told = p.worked & present_bit;
-        if (!attach(p)) {
+        const bool attached = same_device_there(p) && attach(p);
+        // From the end of this try: an open that took its whole wait is not tried again at once.
+        p.next_try = Clock::now() + timing_.retry;
+        if (!attached) {
             p.worked = told;
             return nullptr;
         }
@@ -211,6 +256,7 @@ Handle LivePort::open(const PortId& port) {
     sweep_late();
     OpenPort p;
     p.port = port;
+    p.identity = system_->identity(port);
     if (!attach(p))
         return no_handle;
     // Handles are our own numbers: the system's changes when the device comes back, the one the
@@ -226,7 +272,7 @@ void LivePort::close(Handle h) {
     if (it == open_.end())
         return;
     if (it->second.device)
-        close_in_time(*it->second.device);
+        close_in_time(it->second.port, *it->second.device, timing_.close_wait);
     open_.erase(it);
 }
 
@@ -248,14 +294,14 @@ std::optional<std::uint8_t> LivePort::read_byte(Handle h) {
         return std::nullopt; // never opened or closed: nothing to wait for
     if (OpenPort* p = find_present(h)) {
         const SerialSystem::Read got = system_->read(*p->device);
-        if (got.kind == SerialSystem::Read::Kind::failed) {
-            check(*p, got.error);
-        } else {
+        if (got.kind == SerialSystem::Read::Kind::byte) {
             note_io_worked(*p);
-            if (got.kind == SerialSystem::Read::Kind::byte)
-                return got.byte;
-            check(*p, std::nullopt);
+            return got.byte;
         }
+        // A time-out says nothing of the device: a station that has nothing to say and a driver
+        // that never reports the unplug look the same here. The state calls tell them apart.
+        check(*p, got.kind == SerialSystem::Read::Kind::failed ? std::optional(got.error)
+                                                               : std::nullopt);
     }
     // A failed call or a device that is away returns at once: the rest of the time-out passes
     // here, so that a caller polling the port never spins.
@@ -271,6 +317,15 @@ bool LivePort::lost(Handle h) {
     if (p.device && system_->removed(*p.device))
         lose(p); // given back at once, so that the system can finish the removal
     return !p.device;
+}
+
+AdapterIdentity LivePort::identity(Handle h) const {
+    const auto it = open_.find(h);
+    return it == open_.end() ? AdapterIdentity{} : it->second.identity;
+}
+
+AdapterIdentity LivePort::identity_at(const PortId& port) {
+    return system_->identity(port);
 }
 
 std::optional<SerialSystem::Device> LivePort::device(Handle h) const {

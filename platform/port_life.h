@@ -11,6 +11,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -59,10 +61,21 @@ public:
 // A serial port over a SerialSystem. A device that goes away is let go at once, so that the
 // system can give it its old name when it comes back (a handle still held makes some drivers
 // number the returning adapter anew), and is opened again under the same handle when it is
-// there again, at most once per retry interval. Opens and closes run on a thread of their own;
-// one that has not returned after the open wait counts as failed (an open) or done (a close).
-// A device that a late open returns is kept for a while, for the next open of the same port to
-// take (a Bluetooth port that needs a few seconds to connect), and let go after that.
+// there again, at most once per retry interval, and only when it is the same adapter: another
+// device that the system gives the old name is never opened on the program's own.
+//
+// A device counts as gone when the system says so (an error that only a gone device gives, a
+// removal notice), when a state call that has worked on it fails twice in a row, when the system
+// stops listing it, or when reads and writes that have worked fail twice in a row. A read that
+// times out says nothing either way.
+//
+// Opens and closes run on a thread of their own, so that no call holds the caller for much
+// longer than the open wait: an open that has not returned by then counts as failed, a close
+// that has not returned after the close wait goes on by itself (the next open of its port waits
+// for it within its own wait). Where no thread can be had, an open fails at once and a close is
+// tried again later. A device that a late open returns is kept for a while, for the next open of
+// the same port to take (a Bluetooth port that needs a few seconds to connect), and let go after
+// that.
 class LivePort : public SerialPort {
 public:
     struct Timing {
@@ -70,6 +83,7 @@ public:
         std::chrono::milliseconds retry{1000};
         std::chrono::milliseconds open_wait{1000};
         std::chrono::milliseconds keep_late{10000};
+        std::chrono::milliseconds close_wait{200};
     };
 
     explicit LivePort(std::shared_ptr<SerialSystem> system) : LivePort(std::move(system), {}) {}
@@ -81,6 +95,8 @@ public:
     void write_byte(Handle h, std::uint8_t value) override;
     std::optional<std::uint8_t> read_byte(Handle h) override;
     bool lost(Handle h) override;
+    AdapterIdentity identity(Handle h) const override;
+    AdapterIdentity identity_at(const PortId& port) override;
 
     // The system's device behind open handle `h` while it is held.
     std::optional<SerialSystem::Device> device(Handle h) const;
@@ -90,6 +106,7 @@ private:
 
     struct OpenPort {
         PortId port;
+        AdapterIdentity identity; // the adapter it was opened on; empty: known by its name
         std::optional<SerialSystem::Device> device; // none while lost
         unsigned worked = 0;        // the state calls that have worked on this device
         bool io_worked = false;     // a read or write has worked on this device
@@ -99,11 +116,16 @@ private:
     struct Job; // an open or close on its own thread
 
     std::optional<SerialSystem::Device> open_in_time(const PortId& port);
-    // Lets go of the devices of late opens that nobody has taken in time.
+    // Lets go of the devices of late opens that nobody has taken in time, and forgets closes
+    // that have ended.
     void sweep_late();
-    void close_in_time(SerialSystem::Device device);
+    // Gives `device` of `port` back on a thread of its own, waiting at most `wait` for it.
+    void close_in_time(const PortId& port, SerialSystem::Device device,
+                       std::chrono::milliseconds wait);
     // The state calls that work on p's device now, and whether the system lists it.
     unsigned state_now(const OpenPort& p);
+    // Whether the device at p's port now may be opened on the program's own.
+    bool same_device_there(const OpenPort& p);
     // A read or write has worked on p's device.
     static void note_io_worked(OpenPort& p);
     bool attach(OpenPort& p);
@@ -118,6 +140,10 @@ private:
     // Opens that ran past their wait, by port: while one runs, its port is not tried again;
     // once it has ended, what it returned waits here for the next open of its port.
     std::map<PortId, std::shared_ptr<Job>> late_;
+    // Closes still running, by port: the next open of the port waits for its close first.
+    std::multimap<PortId, std::shared_ptr<Job>> closing_;
+    // Devices whose close found no thread to run on: tried again at the next call.
+    std::vector<std::pair<PortId, SerialSystem::Device>> unclosed_;
     Handle next_handle_ = 1;
 };
 

@@ -1,6 +1,8 @@
 // The serial port as the station link sees it: one handle per open port, one byte at a time.
 #pragma once
 
+#include "adapter_identity.h"
+
 #include <compare>
 #include <cstdint>
 #include <memory>
@@ -60,6 +62,10 @@ public:
     // True while the device of open handle `h` has gone and is being looked for. A device that
     // the system has said is being removed is let go here.
     virtual bool lost(Handle) { return false; }
+    // The adapter that open handle `h` was opened on; empty for a port known by its name alone.
+    virtual AdapterIdentity identity(Handle) const { return {}; }
+    // The adapter at `port` now, without opening it; empty for a port known by its name alone.
+    virtual AdapterIdentity identity_at(const PortId&) { return {}; }
 };
 
 class PortLister {

@@ -37,6 +37,12 @@ Link::~Link() {
 }
 
 bool Link::open_port(std::int16_t port) {
+    select_port(port);
+    state.com_handle = port_.open(port_id(port));
+    return platform::is_open_handle(state.com_handle);
+}
+
+void Link::select_port(std::int16_t port) {
     state.com_port = port;
     state.temperature = 0;
     state.pressure = 0;
@@ -46,8 +52,10 @@ bool Link::open_port(std::int16_t port) {
     state.miss_count = miss_count_after_good;
     if (state.com_handle != platform::never_opened)
         close_port();
-    state.com_handle = port_.open(is_named(port) ? platform::PortId::named(port_name(port)) : port);
-    return platform::is_open_handle(state.com_handle);
+}
+
+platform::PortId Link::port_id(std::int16_t port) const {
+    return is_named(port) ? platform::PortId::named(port_name(port)) : platform::PortId(port);
 }
 
 void Link::close_port() {
@@ -145,6 +153,15 @@ void Link::list_com_ports(std::vector<std::string>& ports) {
 
 bool Link::port_lost() {
     return platform::is_open_handle(state.com_handle) && port_.lost(state.com_handle);
+}
+
+platform::AdapterIdentity Link::held_identity() const {
+    return platform::is_open_handle(state.com_handle) ? port_.identity(state.com_handle)
+                                                      : platform::AdapterIdentity{};
+}
+
+platform::AdapterIdentity Link::identity_at(std::int16_t port) {
+    return port == 0 ? platform::AdapterIdentity{} : port_.identity_at(port_id(port));
 }
 
 std::int16_t Link::port_number(std::string_view listed_name) {

@@ -49,6 +49,10 @@ public:
     // is a named port). True when the system gave a usable handle; the line settings cannot
     // make it false.
     bool open_port(std::int16_t port);
+    // What open_port does short of opening: `port` becomes the current port, the reading is
+    // reset and the port that was open is closed. The port is then taken only when the user
+    // chooses it or it is the station's adapter again.
+    void select_port(std::int16_t port);
     void close_port();
     void send_byte(std::uint8_t value);
     // Writes the poll byte, then reads the reply.
@@ -59,6 +63,10 @@ public:
     void list_com_ports(std::vector<std::string>& ports);
     // True while the open port's device has gone (an adapter pulled out) and is looked for.
     bool port_lost();
+    // The adapter the open port was opened on, and the one at `port` now (without opening it);
+    // empty for a port known by its name alone.
+    platform::AdapterIdentity held_identity() const;
+    platform::AdapterIdentity identity_at(std::int16_t port);
 
     // The port to open for a listed port name: com_number(name) when that is a COM number (1
     // to 999); otherwise the name's own number, from first_named_port up in the order names
@@ -71,6 +79,7 @@ public:
     std::string port_name(std::int16_t port) const;
 
 private:
+    platform::PortId port_id(std::int16_t port) const;
     void decode_hash();
     void decode_star();
 

@@ -1,6 +1,7 @@
 // A serial port's life over what USB serial drivers are known to do: a pulled adapter is
 // noticed at the first poll after the pull and let go at once, taken back when it returns under
-// its own number, and a healthy port that reports odd errors is never let go.
+// its own number, and a healthy port that reports odd errors is never let go. No call waits
+// for a hung driver longer than its bound.
 #include "port_life.h"
 #include "recorded_drivers.h"
 
@@ -107,9 +108,101 @@ TEST(LivePort, AnOpenThatDoesNotReturnInTimeFailsAndItsLateDeviceIsTakenOrLetGo)
             EXPECT_EQ(machine->held(), 1);
         } else {
             EXPECT_EQ(port.read_byte(platform::no_handle), std::nullopt); // any call sweeps
+            for (int i = 0; i < 500 && machine->held() != 0; ++i)
+                std::this_thread::sleep_for(10ms); // closed on a thread of its own
             EXPECT_EQ(machine->held(), 0) << "the late device is still held";
         }
     }
 }
 
 } // namespace
+
+namespace {
+
+struct Sign {
+    const char* what;
+    DriverBehaviour driver;
+    std::string reply;
+    bool state_fails_once; // one state call fails on the healthy port
+    bool pulled;
+    bool lost; // after two polls
+};
+
+constexpr unsigned all_state =
+    test_support::clear_error | test_support::modem_status | test_support::comm_state;
+
+const Sign signs[] = {
+    {"a state call that fails once on a healthy port",
+     {.name = "healthy"},
+     reply,
+     true,
+     false,
+     false},
+    {"a silent station: reads that time out", {.name = "healthy"}, "", false, false, false},
+    {"writes that fail with 31 while reads time out and the name stays",
+     {.name = "writes fail", .pulled_error = 31, .pulled_state = all_state, .name_stays = true},
+     reply,
+     false,
+     true,
+     true},
+};
+
+} // namespace
+
+// Beyond the recorded drivers: a read that times out proves nothing either way, writes that
+// used to work and now fail do, and a state call that fails once is asked again before the
+// port counts as lost.
+TEST(LivePort, OnlyRealSignsOfAPullLetThePortGoWithinTwoPolls) {
+    for (const Sign& s : signs) {
+        SCOPED_TRACE(s.what);
+        const auto machine = std::make_shared<RecordedMachine>(s.driver);
+        machine->plug(4, s.reply);
+        LivePort port(machine, quick);
+        const auto h = port.open(4);
+        ASSERT_TRUE(is_open_handle(h));
+        poll(port, h);
+        if (s.state_fails_once)
+            machine->fail_state_once();
+        if (s.pulled)
+            machine->pull(4);
+        poll(port, h);
+        poll(port, h);
+        EXPECT_EQ(port.lost(h), s.lost);
+        EXPECT_EQ(machine->closes(), s.lost ? 1 : 0);
+    }
+}
+
+// A driver that never returns from an open or a close (a Bluetooth port, a device pulled out
+// mid-transfer): every call comes back after the open wait, a close after the close wait, and
+// a close followed by an open within both together.
+TEST(LivePort, ADriverThatHangsHoldsNoCallLongerThanItsWait) {
+    constexpr LivePort::Timing timing{1ms, 0ms, 2000ms, 10000ms, 200ms};
+    const auto machine = std::make_shared<RecordedMachine>(test_support::recorded_drivers[0]);
+    machine->plug(3, reply);
+    machine->plug(4, reply);
+    LivePort port(machine, timing);
+    auto h3 = port.open(3);
+    const auto h4 = port.open(4);
+    ASSERT_TRUE(is_open_handle(h3) && is_open_handle(h4));
+    machine->hold_opens(true, true);
+
+    using Clock = std::chrono::steady_clock;
+    const auto seconds = [](auto call) {
+        const auto start = Clock::now();
+        call();
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    // Far below twice the open wait, which is what a close and an open one after the other
+    // each waiting their own full time would take.
+    constexpr double bound = 3.0;
+    EXPECT_LT(seconds([&] { port.close(h3); }), 0.2 + 1.0);
+    EXPECT_LT(seconds([&] { h3 = port.open(3); }), bound); // behind its own close: fails
+    EXPECT_EQ(h3, platform::no_handle);
+    machine->pull(4);
+    EXPECT_LT(seconds([&] { poll(port, h4); }), bound); // the lost device's close hangs
+    EXPECT_TRUE(port.lost(h4));
+    machine->plug(4, reply);
+    EXPECT_LT(seconds([&] { poll(port, h4); }), bound); // so does the open that takes it back
+    EXPECT_TRUE(port.lost(h4));
+    machine->hold_opens(false);
+}

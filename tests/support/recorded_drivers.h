@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test_support {
@@ -72,10 +73,21 @@ class RecordedMachine : public platform::SerialSystem, public platform::PortList
 public:
     explicit RecordedMachine(DriverBehaviour driver) : driver_(driver) {}
 
-    // An adapter comes in as COM<number>, its station answering every "D" with `reply`.
-    void plug(int number, std::string reply = "$#50.0,1,20.0,2,101325\r") {
+    // An adapter comes in as COM<number>, its station answering every "D" with `reply`; the
+    // adapter has `identity` (none: a port known by its name alone).
+    void plug(int number, std::string reply = "$#50.0,1,20.0,2,101325\r",
+              platform::AdapterIdentity identity = {}) {
         std::lock_guard lock(mutex_);
-        adapters_[number] = Adapter{true, std::move(reply)};
+        adapters_[number] = Adapter{true, std::move(reply), std::move(identity)};
+    }
+    // How often the adapter now at COM<number> has been opened, and the bytes written to it.
+    int opens(int number) {
+        std::lock_guard lock(mutex_);
+        return adapters_[number].opens;
+    }
+    int written(int number) {
+        std::lock_guard lock(mutex_);
+        return adapters_[number].written;
     }
     void pull(int number) {
         std::lock_guard lock(mutex_);
@@ -84,11 +96,17 @@ public:
             if (d.number == number)
                 d.alive = false;
     }
-    // Opens wait until let go (a Bluetooth port, a hung driver).
-    void hold_opens(bool hold) {
+    // Opens, and closes too with `closes`, wait until let go (a Bluetooth port, a hung driver).
+    void hold_opens(bool hold, bool closes = false) {
         std::lock_guard lock(mutex_);
         hold_opens_ = hold;
+        hold_closes_ = hold && closes;
         opens_released_.notify_all();
+    }
+    // The next state call fails once, as a USB control transfer may on a busy bus.
+    void fail_state_once() {
+        std::lock_guard lock(mutex_);
+        fail_state_once_ = true;
     }
     // Devices opened and not closed, and closes so far.
     int held() {
@@ -120,10 +138,12 @@ public:
             if (d.number == port.number)
                 return std::nullopt; // exclusive
         devices_[next_] = Open{port.number, it->second.plugged, {}, 0};
+        ++it->second.opens;
         return next_++;
     }
     void close(Device device) override {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        opens_released_.wait(lock, [&] { return !hold_closes_; });
         devices_.erase(device);
         ++closes_;
     }
@@ -146,6 +166,7 @@ public:
         Open& d = devices_.at(device);
         if (!d.alive)
             return driver_.pulled_error;
+        ++adapters_[d.number].written;
         if (value == 'D')
             d.in.insert(d.in.end(), adapters_[d.number].reply.begin(),
                         adapters_[d.number].reply.end());
@@ -153,6 +174,8 @@ public:
     }
     unsigned line_state(Device device) override {
         std::lock_guard lock(mutex_);
+        if (std::exchange(fail_state_once_, false))
+            return 0;
         return devices_.at(device).alive ? driver_.healthy_state : driver_.pulled_state;
     }
     bool present(const platform::PortId& port) override {
@@ -160,7 +183,12 @@ public:
         const auto it = adapters_.find(port.number);
         return it != adapters_.end() && (it->second.plugged || driver_.name_stays);
     }
-    platform::AdapterIdentity identity(const platform::PortId&) override { return {}; }
+    platform::AdapterIdentity identity(const platform::PortId& port) override {
+        std::lock_guard lock(mutex_);
+        const auto it = adapters_.find(port.number);
+        return it != adapters_.end() && it->second.plugged ? it->second.identity
+                                                           : platform::AdapterIdentity{};
+    }
     // Every failure is ambiguous here: the port must tell a pulled adapter by what it does.
     bool gone(long) const override { return false; }
 
@@ -168,6 +196,9 @@ private:
     struct Adapter {
         bool plugged = false;
         std::string reply;
+        platform::AdapterIdentity identity;
+        int opens = 0;
+        int written = 0;
     };
     struct Open {
         int number = 0;
@@ -180,6 +211,8 @@ private:
     std::mutex mutex_;
     std::condition_variable opens_released_;
     bool hold_opens_ = false;
+    bool hold_closes_ = false;
+    bool fail_state_once_ = false;
     std::map<int, Adapter> adapters_;
     std::map<Device, Open> devices_;
     Device next_ = 100;
