@@ -23,17 +23,6 @@ std::string read_first_line(const fs::path& file) {
     return line;
 }
 
-// COM1-32, COM33-64 and COM65-96 stand for the first 32 devices of the three common kinds.
-std::string fixed_rule_name(int port) {
-    if (port >= 1 && port <= 32)
-        return "ttyS" + std::to_string(port - 1);
-    if (port >= 33 && port <= 64)
-        return "ttyUSB" + std::to_string(port - 33);
-    if (port >= 65 && port <= 96)
-        return "ttyACM" + std::to_string(port - 65);
-    return {};
-}
-
 // The kernel's console must never be switched to 9600 baud and sent poll bytes.
 bool is_console(const PosixPaths& paths, const std::string& name) {
     const fs::path tty = fs::path(paths.sys_class_tty);
@@ -139,6 +128,17 @@ std::string config_dir() {
 
 std::string port_map_dir() {
     return (fs::path(config_dir()) / "ports").string();
+}
+
+// COM1-32, COM33-64 and COM65-96 stand for the first 32 devices of the three common kinds.
+std::string fixed_rule_name(int port) {
+    if (port >= 1 && port <= 32)
+        return "ttyS" + std::to_string(port - 1);
+    if (port >= 33 && port <= 64)
+        return "ttyUSB" + std::to_string(port - 33);
+    if (port >= 65 && port <= 96)
+        return "ttyACM" + std::to_string(port - 65);
+    return {};
 }
 
 std::string device_for_port(const PosixPaths& paths, int port) {

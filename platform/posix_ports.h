@@ -28,6 +28,10 @@ std::string port_map_dir();
 // device is the kernel's console).
 std::string device_for_port(const PosixPaths& paths, int port);
 
+// The device name that port number `port` has by the fixed rule ("ttyS0" for COM1, "ttyUSB0"
+// for COM33, "ttyACM0" for COM65), or empty for a number that the rule does not cover.
+std::string fixed_rule_name(int port);
+
 // Device name as shown in the port list and used for lock files: the real path without its
 // "/dev/" ("ttyUSB0", "pts/3").
 std::string device_name(const std::string& path);

@@ -1,10 +1,10 @@
 // The port list on Windows: the values under HARDWARE\DEVICEMAP\SERIALCOMM, then the ports of
 // the device manager's Ports class that the registry does not list.
 #include "win32_ports.h"
+#include "win32_ports_class.h"
 
 #include <algorithm>
 #include <cctype>
-#include <setupapi.h>
 
 namespace platform {
 
@@ -15,10 +15,6 @@ constexpr DWORD data_capacity = 1024;
 // A key deleted while it is listed fails at every index without ever reporting its end; so do
 // overlong values. Failures are passed over up to this far beyond the key's value count.
 constexpr DWORD failure_slack = 16;
-
-// The device manager's class "Ports (COM & LPT)".
-constexpr GUID ports_class = {
-    0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 // A name without its NULs, in capitals: Windows device names do not tell case apart.
 std::string name_key(const std::string& name) {
@@ -34,26 +30,10 @@ std::string name_key(const std::string& name) {
 // there and never under SERIALCOMM.
 std::vector<std::string> device_manager_ports() {
     std::vector<std::string> names;
-    const HDEVINFO devices = SetupDiGetClassDevsA(&ports_class, nullptr, nullptr, DIGCF_PRESENT);
-    if (devices == INVALID_HANDLE_VALUE)
-        return names;
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof device;
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
-        const HKEY key =
-            SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-        if (key == INVALID_HANDLE_VALUE)
-            continue;
-        char name[name_capacity];
-        DWORD length = sizeof name;
-        DWORD type = 0;
-        if (RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name),
-                             &length) == ERROR_SUCCESS &&
-            type == REG_SZ)
-            names.emplace_back(name, std::find(name, name + length, '\0'));
-        RegCloseKey(key);
-    }
-    SetupDiDestroyDeviceInfoList(devices);
+    for_each_ports_class_device([&](HDEVINFO, SP_DEVINFO_DATA&, const std::string& name) {
+        names.push_back(name);
+        return true;
+    });
     return names;
 }
 
