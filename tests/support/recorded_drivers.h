@@ -56,6 +56,15 @@ inline const DriverBehaviour recorded_drivers[] = {
                  "on working, so that GetCommState alone tells.",
      .pulled_state = clear_error | modem_status,
      .name_stays_while_held = true},
+    {.name = "CH340: reads fail with access denied, 5",
+     .source = "node-serialport#1145 (CH340, Windows 10), pulled while the program ran: "
+               "\"Reading from COM port (ReadFile): Access denied\".",
+     .modelled = "Writes, the state calls and the list once pulled: not shown (the program's one "
+                 "write came before the pull); they go on as before, so that the reads alone "
+                 "tell.",
+     .pulled_read_fails = true,
+     .pulled_error = 5,
+     .name_stays_while_held = true},
     {.name = "reads and writes fail with access denied, 5",
      .source = "ziglang/zig#23648 (a USB serial adapter, not named, on Windows): \"reads/writes "
                "cause error.Unexpected if the USB adapter has been disconnected\", Windows "
