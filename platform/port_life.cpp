@@ -179,43 +179,41 @@ bool LivePort::same_device_there(const OpenPort& p) {
     return !p.identity.usb() || same_adapter(system_->identity(p.port), p.identity);
 }
 
-void LivePort::note_io_worked(OpenPort& p) {
-    p.io_worked = true;
-    p.io_failures = 0;
-}
-
 bool LivePort::attach(OpenPort& p) {
     const auto device = open_in_time(p.port);
     if (!device)
         return false;
     p.device = device;
     p.worked = state_now(p);
-    p.io_worked = false;
-    p.io_failures = 0;
+    p.read_worked = p.write_worked = false;
+    p.read_failures = p.write_failures = 0;
     return true;
 }
 
 void LivePort::lose(OpenPort& p) {
     close_in_time(p.port, *p.device, timing_.close_wait);
     p.device.reset();
-    p.io_worked = false;
-    p.io_failures = 0;
     p.next_try = Clock::now() + timing_.retry;
 }
 
-void LivePort::check(OpenPort& p, std::optional<long> error) {
+void LivePort::check(OpenPort& p, Call call, std::optional<long> error) {
     if (error) {
         if (system_->gone(*error)) {
             lose(p);
             return;
         }
-        // One odd failure is no proof; reads and writes that used to work and now fail again
-        // and again are. A device on which nothing has ever worked, no read, no write, no state
-        // call, is no device at all: a system may keep the name of a device that has gone and
-        // open it onto something that can be neither read, written nor asked (Wine does so for
-        // the ports of its own port map).
-        const bool nothing_worked = !p.io_worked && (p.worked & ~present_bit) == 0;
-        if ((++p.io_failures >= 2 && p.io_worked) || nothing_worked) {
+        // One odd failure is no proof; reads, or writes, that used to work and now fail twice in
+        // a row are, whatever the other kind does meanwhile (some drivers fail every read of a
+        // pulled adapter and still take writes). A device on which nothing has ever worked, no
+        // read, no write, no state call, is no device at all: a system may keep the name of a
+        // device that has gone and open it onto something that can be neither read, written nor
+        // asked (Wine does so for the ports of its own port map).
+        const bool reading = call == Call::read;
+        const bool worked = reading ? p.read_worked : p.write_worked;
+        int& failures = reading ? p.read_failures : p.write_failures;
+        const bool nothing_worked =
+            !p.read_worked && !p.write_worked && (p.worked & ~present_bit) == 0;
+        if ((++failures >= 2 && worked) || nothing_worked) {
             lose(p);
             return;
         }
@@ -281,10 +279,12 @@ void LivePort::write_byte(Handle h, std::uint8_t value) {
     if (!p)
         return;
     const long error = system_->write(*p->device, value);
-    if (error == 0)
-        note_io_worked(*p);
-    else
-        check(*p, error); // a device that has gone shows it here or to the read that follows
+    if (error == 0) {
+        p->write_worked = true;
+        p->write_failures = 0;
+    } else {
+        check(*p, Call::write, error); // or the read that follows shows it
+    }
 }
 
 std::optional<std::uint8_t> LivePort::read_byte(Handle h) {
@@ -295,13 +295,15 @@ std::optional<std::uint8_t> LivePort::read_byte(Handle h) {
     if (OpenPort* p = find_present(h)) {
         const SerialSystem::Read got = system_->read(*p->device);
         if (got.kind == SerialSystem::Read::Kind::byte) {
-            note_io_worked(*p);
+            p->read_worked = true;
+            p->read_failures = 0;
             return got.byte;
         }
         // A time-out says nothing of the device: a station that has nothing to say and a driver
         // that never reports the unplug look the same here. The state calls tell them apart.
-        check(*p, got.kind == SerialSystem::Read::Kind::failed ? std::optional(got.error)
-                                                               : std::nullopt);
+        check(*p, Call::read,
+              got.kind == SerialSystem::Read::Kind::failed ? std::optional(got.error)
+                                                           : std::nullopt);
     }
     // A failed call or a device that is away returns at once: the rest of the time-out passes
     // here, so that a caller polling the port never spins.

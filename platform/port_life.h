@@ -108,9 +108,11 @@ private:
         PortId port;
         AdapterIdentity identity; // the adapter it was opened on; empty: known by its name
         std::optional<SerialSystem::Device> device; // none while lost
-        unsigned worked = 0;        // the state calls that have worked on this device
-        bool io_worked = false;     // a read or write has worked on this device
-        int io_failures = 0;        // reads and writes failed in a row since
+        unsigned worked = 0; // the state calls that have worked on this device
+        // For reads and for writes: whether one has worked on this device, and how many have
+        // failed in a row since. Reads that time out count neither way.
+        bool read_worked = false, write_worked = false;
+        int read_failures = 0, write_failures = 0;
         Clock::time_point next_try; // while lost: the earliest time to look for it again
     };
     struct Job; // an open or close on its own thread
@@ -126,12 +128,12 @@ private:
     unsigned state_now(const OpenPort& p);
     // Whether the device at p's port now may be opened on the program's own.
     bool same_device_there(const OpenPort& p);
-    // A read or write has worked on p's device.
-    static void note_io_worked(OpenPort& p);
     bool attach(OpenPort& p);
     void lose(OpenPort& p);
-    // After a read or write that gave nothing: lets the device go when it shows that it has gone.
-    void check(OpenPort& p, std::optional<long> error);
+    // After a read or write that gave nothing (a failed write, a read that failed or timed
+    // out): lets the device go when it shows that it has gone.
+    enum class Call { read, write };
+    void check(OpenPort& p, Call call, std::optional<long> error);
     OpenPort* find_present(Handle h);
 
     std::shared_ptr<SerialSystem> system_;
