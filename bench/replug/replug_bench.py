@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """How long the program takes to notice a pulled adapter and to show the station again once it
-is plugged back in: under its own number (same) or under another one (other).
+is plugged back in under its own number. (A station's adapter is followed to another number
+only by its USB identity, which neither a pseudo-terminal nor a Wine port has; the window tests
+cover that case, and the Wine end-to-end test that a station under another number is left
+alone.)
 
 Each run starts the real program on a station that hangs up after three answered polls (the
 pull), waits for the red window icon, waits a little more (a different part of the 2-second tick
@@ -176,7 +179,7 @@ def main():
     system = Wine(args) if args.wine else Linux(args)
     times = {}
     try:
-        for case in ("same", "other"):
+        for case in ("same",):
             for i in range(args.runs):
                 # Plugged in at a different part of the tick each run.
                 pull_to_red, plug_to_fresh = system.round(case == "other", 2.0 * i / args.runs)
