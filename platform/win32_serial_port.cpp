@@ -120,7 +120,12 @@ private:
         PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
 
         set_line(dcb);
-        SetCommState(port, &dcb);
+        if (!SetCommState(port, &dcb)) {
+            // A driver that refuses one field of the DCB takes none of them; the lines that
+            // power or wake the station are raised on their own.
+            EscapeCommFunction(port, SETDTR);
+            EscapeCommFunction(port, SETRTS);
+        }
 
         // A one-byte read returns as soon as the byte is there, or empty after 10 ms; a one-byte
         // write gives up after 10 * 1 + 100 ms.
