@@ -36,10 +36,14 @@ public:
             return std::nullopt;
         }
         configure(h, dcb);
+        watch_removal(h);
         return reinterpret_cast<Device>(h);
     }
 
-    void close(Device device) override { CloseHandle(handle(device)); }
+    void close(Device device) override {
+        unwatch_removal(handle(device)); // before the handle's value can be given out again
+        CloseHandle(handle(device));
+    }
 
     Read read(Device device) override {
         std::uint8_t byte = 0;
@@ -79,6 +83,8 @@ public:
         char target[512];
         return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
     }
+
+    bool removed(Device device) override { return removal_told(handle(device)); }
 
     AdapterIdentity identity(const PortId& port) override {
         return port_identity(port.name.empty() ? "COM" + std::to_string(port.number) : port.name);
