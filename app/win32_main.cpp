@@ -2,7 +2,8 @@
 // registry, shown by the Win32 backend. When Windows ends the session the backend closes the
 // window as Escape does: the port is stored and let go of before the process ends. A second
 // start in the same user session brings this copy's window to the front and ends with status 0,
-// before it opens a window or touches the port.
+// before it opens a window or touches the port. Windows tells the main window when the device
+// of the port it holds is being removed, and the port lets go of it.
 #include "desktop.h"
 #include "frmNimbrel.h"
 #include "serial_port.h"
@@ -10,6 +11,7 @@
 #include "single_instance.h"
 #include "weather.h"
 #include "win32_backend.h"
+#include "win32_device_notice.h"
 
 #include <exception>
 #include <windows.h>
@@ -51,8 +53,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         weather::Link link(*port, *lister);
         auto store = platform::make_settings_store();
         main_window::frmNimbrel window(desktop, link, *store);
-        window.show();
+        // A removal that Windows asks about waits for the handle to be closed: the port lets go
+        // of it here and now, not at the next wake-up.
+        backend.on_handle_removal = [&link](void* handle) {
+            platform::device_removal(handle);
+            link.port_lost();
+        };
+        window.show(); // opens the port: registered once the window is there
+        platform::set_device_notice_window(backend.hwnd_of(window));
         backend.run_until_unloaded(window);
+        platform::set_device_notice_window(nullptr);
         return 0;
     } catch (const std::exception&) {
         return 1; // no window could be made, so there is nowhere to say so

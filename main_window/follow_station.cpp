@@ -72,6 +72,13 @@ void frmNimbrel::follow_station(bool at_tick) {
 
     std::vector<std::string> now;
     link_.list_com_ports(now);
+    // A port that the system has just announced may not be in its lists yet.
+    for (const std::string& name : desktop().arrived_ports())
+        if (const std::int16_t n = link_.port_number(name);
+            n != 0 && std::none_of(now.begin(), now.end(), [&](const std::string& listed) {
+                return link_.port_number(listed) == n;
+            }))
+            now.push_back(name);
     if (now != listed_) {
         build_port_menu(now);
         tick_port_items();

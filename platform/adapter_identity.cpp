@@ -88,8 +88,8 @@ std::optional<ParsedId> parse_usb(std::string_view text) {
     parsed.id.vendor = hex_field(vendor.value_or(""), "VID_", 4);
     if (product) {
         parsed.id.product = hex_field(*product, "PID_", 4);
-        parsed.id.interface = hex_field(device, "MI_", 2);
-        if (parsed.id.interface.empty())
+        parsed.id.usb_interface = hex_field(device, "MI_", 2);
+        if (parsed.id.usb_interface.empty())
             return std::nullopt;
     } else {
         parsed.id.product = hex_field(device, "PID_", 4);
@@ -135,7 +135,7 @@ AdapterIdentity with_number(AdapterIdentity id, std::string_view number,
 
 bool same_adapter(const AdapterIdentity& a, const AdapterIdentity& b) {
     if (!a.usb() || !b.usb() || a.vendor != b.vendor || a.product != b.product ||
-        a.interface != b.interface)
+        a.usb_interface != b.usb_interface)
         return false;
     if (!a.serial.empty() || !b.serial.empty())
         return a.serial == b.serial;
@@ -149,13 +149,13 @@ AdapterIdentity instance_id_identity(std::string_view instance_id, std::string_v
     const auto usb = parse_usb(instance_id);
     if (!usb)
         return {};
-    if (usb->id.interface.empty())
+    if (usb->id.usb_interface.empty())
         return with_number(usb->id, usb->number, location);
     // An interface of a composite device: its own instance is always made up, the serial
     // number is its parent's, the device itself.
     const auto parent = parse_usb(parent_id);
     if (!parent || parent->id.vendor != usb->id.vendor || parent->id.product != usb->id.product ||
-        !parent->id.interface.empty())
+        !parent->id.usb_interface.empty())
         return {};
     return with_number(usb->id, parent->number, location);
 }

@@ -12,12 +12,12 @@ namespace platform {
 // pseudo-terminal, a link of the user's port map) has an empty identity and is known by its
 // name alone.
 struct AdapterIdentity {
-    std::string vendor;    // USB vendor id, four lower-case hex digits; empty: not USB
-    std::string product;   // USB product id, four lower-case hex digits
-    std::string serial;    // the adapter's serial number; empty when it has none
-    std::string interface; // which port of a multi-port adapter ("00", "01", ...); may be empty
-    std::string socket;    // the USB port path it is plugged into ("1-2.4" on Linux, the location
-                           // path on Windows); may be empty
+    std::string vendor;        // USB vendor id, four lower-case hex digits; empty: not USB
+    std::string product;       // USB product id, four lower-case hex digits
+    std::string serial;        // the adapter's serial number; empty when it has none
+    std::string usb_interface; // which port of a multi-port adapter ("00", "01", ...); may be empty
+    std::string socket; // the USB port path it is plugged into ("1-2.4" on Linux, the location
+                        // path on Windows); may be empty
 
     bool usb() const { return !vendor.empty(); }
     bool operator==(const AdapterIdentity&) const = default;

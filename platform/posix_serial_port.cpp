@@ -136,8 +136,9 @@ bool take_uucp_lock(const std::string& lock_dir, const std::string& device, std:
 }
 
 // 9600 8N1, raw, no flow control, reads that never block inside the driver. Failures are
-// ignored: a device that rejects the settings still counts as open.
-void configure(int fd) {
+// ignored: a device that rejects the settings still counts as open. True when the driver's
+// low-latency mode was off and has been turned on.
+bool configure(int fd) {
     ::tcflush(fd, TCIOFLUSH);
     termios t{};
     if (::tcgetattr(fd, &t) == 0) {
@@ -157,11 +158,23 @@ void configure(int fd) {
     ::ioctl(fd, TIOCMBIS, &lines);
     // USB adapters otherwise hold received bytes for up to 16 ms, longer than one read.
     serial_struct ss{};
-    if (::ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+    bool low_latency_set = false;
+    if (::ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
         ss.flags |= ASYNC_LOW_LATENCY;
-        ::ioctl(fd, TIOCSSERIAL, &ss);
+        low_latency_set = ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
     }
     ::tcflush(fd, TCIOFLUSH);
+    return low_latency_set;
+}
+
+// Gives back the mode that configure() found: low latency outlives the descriptor, and the
+// next program, or the kernel's own console on the port, pays for it in processor time.
+void clear_low_latency(int fd) {
+    serial_struct ss{};
+    if (::ioctl(fd, TIOCGSERIAL, &ss) == 0) {
+        ss.flags &= ~ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &ss);
+    }
 }
 
 // The calls behind a serial device on Linux. A descriptor's lock file, exclusive mark and the
@@ -203,14 +216,14 @@ public:
         termios found{};
         if (::tcgetattr(fd, &found) == 0)
             held.found = found;
-        configure(fd);
+        held.set_low_latency = configure(fd);
         std::lock_guard lock(mutex_);
         held_[fd] = std::move(held);
         return fd;
     }
 
-    // Gives the device back: its line settings, the exclusive mark, the lock file and the
-    // descriptor.
+    // Gives the device back: its line settings and driver mode, the exclusive mark, the lock
+    // file and the descriptor.
     void close(Device device) override {
         const int fd = static_cast<int>(device);
         Held held;
@@ -230,6 +243,8 @@ public:
             ::tcflush(fd, TCOFLUSH);
             ::tcsetattr(fd, TCSANOW, &*held.found);
         }
+        if (held.set_low_latency)
+            clear_low_latency(fd);
         if (held.set_exclusive)
             ::ioctl(fd, TIOCNXCL);
         if (!held.lock_file.empty())
@@ -306,6 +321,7 @@ public:
 private:
     struct Held {
         bool set_exclusive = false;
+        bool set_low_latency = false; // the open turned the driver's low latency on
         std::string lock_file;
         std::optional<termios> found; // the line's settings as the open found them
     };

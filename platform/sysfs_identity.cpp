@@ -114,7 +114,7 @@ AdapterIdentity usb_identity(const fs::path& device, const fs::path& interface_d
         !read_valid(device / "devpath", devpath, is_devpath))
         return {};
     if (!interface_dir.empty() &&
-        !read_valid(interface_dir / "bInterfaceNumber", id.interface, is_hex2))
+        !read_valid(interface_dir / "bInterfaceNumber", id.usb_interface, is_hex2))
         return {};
     // The kernel shows no serial file for an adapter without a serial number.
     const Read serial = read_attribute(device / "serial", id.serial);
@@ -122,7 +122,7 @@ AdapterIdentity usb_identity(const fs::path& device, const fs::path& interface_d
         return {};
     id.vendor = lower(id.vendor);
     id.product = lower(id.product);
-    id.interface = lower(id.interface);
+    id.usb_interface = lower(id.usb_interface);
     id.socket = busnum + "-" + devpath;
     return id;
 }

@@ -4,6 +4,7 @@
 
 #include "port_life.h"
 #include "serial_port.h"
+#include "win32_device_notice.h"
 
 #include <string>
 #include <vector>

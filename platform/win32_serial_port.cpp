@@ -36,10 +36,14 @@ public:
             return std::nullopt;
         }
         configure(h, dcb);
+        watch_removal(h);
         return reinterpret_cast<Device>(h);
     }
 
-    void close(Device device) override { CloseHandle(handle(device)); }
+    void close(Device device) override {
+        unwatch_removal(handle(device)); // before the handle's value can be given out again
+        CloseHandle(handle(device));
+    }
 
     Read read(Device device) override {
         std::uint8_t byte = 0;
@@ -79,6 +83,8 @@ public:
         char target[512];
         return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
     }
+
+    bool removed(Device device) override { return removal_told(handle(device)); }
 
     AdapterIdentity identity(const PortId& port) override {
         return port_identity(port.name.empty() ? "COM" + std::to_string(port.number) : port.name);
@@ -120,7 +126,12 @@ private:
         PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
 
         set_line(dcb);
-        SetCommState(port, &dcb);
+        if (!SetCommState(port, &dcb)) {
+            // A driver that refuses one field of the DCB takes none of them; the lines that
+            // power or wake the station are raised on their own.
+            EscapeCommFunction(port, SETDTR);
+            EscapeCommFunction(port, SETRTS);
+        }
 
         // A one-byte read returns as soon as the byte is there, or empty after 10 ms; a one-byte
         // write gives up after 10 * 1 + 100 ms.

@@ -44,8 +44,12 @@ void Desktop::end_session() {
         (*it)->unload();
 }
 
-void Desktop::devices_changed() {
+void Desktop::devices_changed(std::string arrived_port) {
     devices_changed_ = true;
+    // The system may tell each window of the same arrival.
+    if (!arrived_port.empty() &&
+        std::find(arriving_.begin(), arriving_.end(), arrived_port) == arriving_.end())
+        arriving_.push_back(std::move(arrived_port));
     reschedule();
 }
 
@@ -57,11 +61,15 @@ void Desktop::run_due_ticks() {
     if (pumping_ > 0)
         return; // pump_events asks for the wake-up again once it is over
     if (std::exchange(devices_changed_, false)) {
+        // Arrivals told while the forms hear (a handler that pumps) wait for the next round; a
+        // round inside a handler (a modal form's loop) leaves the outer one its own list.
+        std::vector<std::string> outer = std::exchange(arrived_, std::exchange(arriving_, {}));
         const std::vector<Form*> forms = forms_; // a handler may unload a form
         for (Form* form : forms)
             if (std::find(forms_.begin(), forms_.end(), form) != forms_.end() &&
                 form->on_devices_changed)
                 form->raise(form->on_devices_changed);
+        arrived_ = std::move(outer);
     }
     for (;;) {
         const std::int64_t now = backend_.now_ms();

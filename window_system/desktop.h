@@ -79,9 +79,13 @@ public:
     std::string decimal_separator() const { return backend_.decimal_separator(); }
     // The session is ending: every loaded form is closed, the topmost modal one first.
     void end_session();
-    // The machine's devices have changed (an adapter plugged in or pulled out). Every loaded
-    // form hears of it (on_devices_changed) at the next wake-up, never inside a pump.
-    void devices_changed();
+    // The machine's devices have changed (an adapter plugged in or pulled out), bringing the
+    // serial port `arrived_port` ("COM5") when the system named one. Every loaded form hears of
+    // it (on_devices_changed) at the next wake-up, never inside a pump.
+    void devices_changed(std::string arrived_port = {});
+    // While the forms hear of a change: the ports that have arrived since they last heard, each
+    // once, in the order they came.
+    const std::vector<std::string>& arrived_ports() const { return arrived_; }
 
     // --- The scheduler ---
     // Runs every tick that has fallen due, in the order of their due times (ties in the order
@@ -116,6 +120,8 @@ private:
     std::vector<Form*> modal_; // innermost last
     int pumping_ = 0;
     bool devices_changed_ = false;
+    std::vector<std::string> arriving_; // until the forms hear
+    std::vector<std::string> arrived_;  // while they hear
     std::uint64_t next_order_ = 0;
 };
 

@@ -176,6 +176,7 @@ def main():
     if (args.cross if args.wine else args.nimbrel) is None:
         ap.error("--wine needs --cross; without it, --nimbrel is needed")
     args.artefacts = None
+    args.scale = 1  # the display scale of the end-to-end runs
     system = Wine(args) if args.wine else Linux(args)
     times = {}
     try:

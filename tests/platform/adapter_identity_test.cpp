@@ -74,7 +74,7 @@ TEST(AdapterIdentity, IsTheSameAdapterByItsSerialNumberElseByItsSocket) {
         {station, with(station, &I::socket, "1-1.4"), true},
         {station, with(station, &I::serial, "A50285BJ"), false},
         {station, with(station, &I::serial, ""), false},
-        {station, with(station, &I::interface, "01"), false},
+        {station, with(station, &I::usb_interface, "01"), false},
         {station, with(station, &I::product, "6015"), false},
         {clone, clone, true},
         {clone, with(clone, &I::socket, "1-3"), false},

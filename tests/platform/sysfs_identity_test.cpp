@@ -72,7 +72,7 @@ TEST(SysfsIdentity, IsReadAboveEachKindOfTty) {
     // A pulled port leaves no identity; the adapter's other port keeps its own.
     sysfs.pull("ttyUSB2");
     EXPECT_EQ(platform::sysfs_identity(sysfs.class_tty(), "ttyUSB2"), AdapterIdentity{});
-    EXPECT_EQ(platform::sysfs_identity(sysfs.class_tty(), "ttyUSB3").interface, "01");
+    EXPECT_EQ(platform::sysfs_identity(sysfs.class_tty(), "ttyUSB3").usb_interface, "01");
 }
 
 TEST(SysfsIdentity, BelongsToFixedRulePortsOnly) {

@@ -9,7 +9,7 @@ namespace platform {
 
 inline void PrintTo(const AdapterIdentity& id, std::ostream* out) {
     *out << "{" << id.vendor << ":" << id.product << " '" << id.serial << "' if '"
-         << id.interface << "' at '" << id.socket << "'}";
+         << id.usb_interface << "' at '" << id.socket << "'}";
 }
 
 } // namespace platform

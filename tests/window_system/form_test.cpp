@@ -1,5 +1,6 @@
 // The form layer on the headless backend: the scheduler's order, held ticks, closing inside a
-// handler, change events, key preview, modal forms, control arrays and number formatting.
+// handler, arrived ports, change events, key preview, modal forms, control arrays and number
+// formatting.
 #include "desktop.h"
 #include "headless.h"
 
@@ -143,6 +144,37 @@ TEST_F(Layer, ClosingInsideAHandlerHidesAtOnceAndUnloadsWhenTheHandlerHasReturne
     EXPECT_FALSE(t.enabled()); // its timers go with it
     backend.advance(5000);
     EXPECT_EQ(log.size(), 3u);
+}
+
+// Every form window passes on the same arrival; one told while the forms hear (a handler that
+// pumps) waits for the next round.
+TEST_F(Layer, ArrivedPortsReachEveryFormOnceAtTheNextWakeUp) {
+    for (const std::string name : {"a", "b"}) {
+        Form& f = new_form(name);
+        f.on_devices_changed = [this, name] {
+            std::string heard = name + ":";
+            for (const std::string& port : desktop.arrived_ports())
+                heard += port + ",";
+            log.push_back(heard);
+            if (log.size() == 1) {
+                backend.post([this] { desktop.devices_changed("COM7"); });
+                desktop.pump_events();
+            }
+        };
+        f.show();
+    }
+    desktop.devices_changed("COM5");
+    desktop.devices_changed("COM5");
+    desktop.devices_changed();
+    desktop.devices_changed("CNCA0");
+    EXPECT_TRUE(log.empty());
+    backend.advance(0);
+    backend.advance(0);
+    EXPECT_EQ(log, (Log{"a:COM5,CNCA0,", "b:COM5,CNCA0,", "a:COM7,", "b:COM7,"}));
+    EXPECT_TRUE(desktop.arrived_ports().empty());
+    desktop.devices_changed();
+    backend.advance(0);
+    EXPECT_EQ(log.back(), "b:");
 }
 
 TEST_F(Layer, AChangeEventRunsOnlyWhenTheTextReallyChanges) {

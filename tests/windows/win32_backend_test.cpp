@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <commctrl.h>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <dbt.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -62,6 +65,19 @@ void choose(HWND window, HMENU menu, const std::wstring& caption) {
         }
     }
     ADD_FAILURE() << "no menu item " << std::string(caption.begin(), caption.end());
+}
+
+// A notice of an arrived port as Windows sends it, the name after the header; the notice's size
+// covers the first `kept` characters of the name only.
+std::vector<DWORD> port_notice(const std::wstring& name, std::size_t kept) {
+    constexpr std::size_t name_at = offsetof(DEV_BROADCAST_PORT_W, dbcp_name);
+    const std::size_t bytes = (name.size() + 1) * sizeof(wchar_t);
+    std::vector<DWORD> words((name_at + bytes + 3) / 4, 0);
+    auto* notice = reinterpret_cast<DEV_BROADCAST_PORT_W*>(words.data());
+    notice->dbcp_size = DWORD(name_at + kept * sizeof(wchar_t));
+    notice->dbcp_devicetype = DBT_DEVTYP_PORT;
+    std::memcpy(reinterpret_cast<char*>(words.data()) + name_at, name.c_str(), bytes);
+    return words;
 }
 
 SIZE size_of(HWND hwnd, bool client) {
@@ -571,6 +587,32 @@ TEST_F(Win32Backend, WakeUpTimerRunsTheSchedulerOnTime) {
     for (std::size_t i = 0; i < ticks.size(); ++i)
         EXPECT_GE(ticks[i] - start, std::int64_t(40 * (i + 1))) << "tick " << i;
     EXPECT_LT(ticks.back() - start, 1000);
+}
+
+TEST_F(Win32Backend, DeviceNoticesReachTheRemovalHookAndTheFormsWithTheArrivedPorts) {
+    Form form(desktop, "frmTest");
+    form.set_client_size(3000, 2000);
+    std::vector<std::vector<std::string>> heard;
+    form.on_devices_changed = [&] { heard.push_back(desktop.arrived_ports()); };
+    form.show();
+    std::vector<void*> removed;
+    backend.on_handle_removal = [&](void* handle) { removed.push_back(handle); };
+    const HWND hwnd = backend.hwnd_of(form);
+
+    DEV_BROADCAST_HANDLE handle{};
+    handle.dbch_size = sizeof handle;
+    handle.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    handle.dbch_handle = reinterpret_cast<HANDLE>(0x1234);
+    EXPECT_EQ(SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, LPARAM(&handle)), TRUE);
+    EXPECT_EQ(removed, std::vector<void*>{handle.dbch_handle});
+    desktop.run_due_ticks();
+    auto com5 = port_notice(L"COM5", 5);
+    auto cnca0 = port_notice(L"CNCA01", 5); // no NUL within the notice
+    SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, LPARAM(com5.data()));
+    SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, LPARAM(cnca0.data()));
+    desktop.run_due_ticks();
+    EXPECT_EQ(heard, (std::vector<std::vector<std::string>>{{}, {"COM5", "CNCA0"}}));
+    EXPECT_EQ(removed.size(), 1u);
 }
 
 } // namespace

@@ -203,6 +203,31 @@ TEST_F(Win32Link, ACOMNameThatLeadsToAFileOrAFifoFailsToOpenAtOnce) {
     }
 }
 
+// Windows may refuse to register a COM handle: the removal is marked all the same, with or
+// without a window to tell.
+TEST_F(Win32Link, ARemovalThatWindowsToldLetsTheDeviceGoWhenThePortIsAsked) {
+    const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                        GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(window);
+    for (const HWND notice_window : {HWND(nullptr), window}) {
+        platform::set_device_notice_window(notice_window);
+        const platform::Handle h = port->open(hash_port);
+        const HANDLE system = platform::system_handle(*port, h);
+        ASSERT_NE(system, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(port->lost(h));
+        platform::device_removal(system);
+        EXPECT_TRUE(port->lost(h)) << notice_window;
+        EXPECT_EQ(platform::system_handle(*port, h), INVALID_HANDLE_VALUE);
+        // Closed: its value may already name a thread or an event, but no serial port.
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        EXPECT_FALSE(GetCommState(system, &dcb)) << notice_window;
+        port->close(h);
+    }
+    platform::set_device_notice_window(nullptr);
+    DestroyWindow(window);
+}
+
 TEST_F(Win32Link, AStationThatHangsUpIsTakenBackUnderTheSameHandle) {
     ASSERT_TRUE(link.open_port(replug_port));
     const platform::Handle handle = link.state.com_handle;

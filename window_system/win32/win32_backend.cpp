@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <commctrl.h>
-#include <dbt.h>
 #include <set>
 #include <stdexcept>
 
@@ -921,11 +920,7 @@ LRESULT Window::on_message(UINT msg, WPARAM wp, LPARAM lp) {
             backend_.desktop().end_session();
         return 0;
     case WM_DEVICECHANGE:
-        // Broadcast to every top-level window when a device comes or goes (a USB serial
-        // adapter plugged in or pulled out); the forms hear of it at the next wake-up.
-        if (wp == DBT_DEVICEARRIVAL || wp == DBT_DEVICEREMOVECOMPLETE || wp == DBT_DEVNODES_CHANGED)
-            backend_.desktop().devices_changed();
-        return TRUE;
+        return backend_.device_change(wp, lp);
     default:
         break;
     }

@@ -9,6 +9,7 @@
 #include "desktop.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -57,6 +58,11 @@ public:
     void pause(int ms) override;
     std::string decimal_separator() override;
 
+    // Called with an open device's handle that Windows says is being removed, for the program
+    // to mark it; the forms then hear of a change of devices. Windows tells only the window
+    // that registered the handle (RegisterDeviceNotification).
+    std::function<void(void* handle)> on_handle_removal;
+
     // The DPI a new window starts at before it knows its monitor's.
     int dpi() const { return dpi_; }
 
@@ -82,6 +88,8 @@ private:
     // destroyed once that message is over.
     void destroy_later(HWND hwnd) { doomed_.push_back(hwnd); }
     void destroy_doomed();
+    // WM_DEVICECHANGE, sent to every form window; devices.cpp.
+    LRESULT device_change(WPARAM event, LPARAM data);
     static LRESULT CALLBACK wake_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static LRESULT CALLBACK form_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
