@@ -1,6 +1,8 @@
-// One copy of the program per user: the copy that holds the claim is the one copy; a later start
-// finds the claim held, has that copy come to the front and ends. Two copies would fight over
-// the serial port and store each other's port at close.
+// One copy of the program per login session: the copy that holds the claim is the one copy; a
+// later start in the same session finds the claim held, has that copy come to the front and
+// ends. Two copies would fight over the serial port and store each other's port at close. A
+// start in another session of the same user (another seat, a remote desktop) is a copy of its
+// own: it could not show the other session's window.
 //
 // Whatever keeps the claim from being made (no folder for the lock, no lock, no mutex) leaves
 // the program running as a copy of its own: this must never keep the program from starting.
@@ -12,13 +14,15 @@ namespace platform {
 
 class SingleInstance {
 public:
-    // Claims the one copy named `name` for this user.
-    // Linux: an flock on <dir>/<name>.lock, <dir> being $XDG_RUNTIME_DIR, or config_dir() when
-    // that is not set to a folder; the kernel lets go of the lock when the process ends, however
-    // it ends. The one copy listens on the socket <dir>/<name>.socket, replacing any socket that
-    // a killed copy left behind.
-    // Windows: the mutex Local\<name>.<user name>, owned by the calling thread; Windows lets go
-    // of it when the process ends.
+    // Claims the one copy named `name` for this login session.
+    // Linux: an flock on <dir>/<name>.<session>.lock, <dir> being $XDG_RUNTIME_DIR, or
+    // config_dir() when that is not set to a folder; <session> is $XDG_SESSION_ID, else the
+    // display ($DISPLAY, $WAYLAND_DISPLAY), made safe as a file name and hashed when long, and
+    // left out with neither. The kernel lets go of the lock when the process ends, however it
+    // ends. The one copy listens on the socket <dir>/<name>.<session>.socket, replacing any
+    // socket that a killed copy left behind.
+    // Windows: the mutex Local\<name>.<user name> in the session's namespace, owned by the
+    // calling thread; Windows lets go of it when the process ends.
     explicit SingleInstance(const std::string& name);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
