@@ -22,7 +22,8 @@ public:
     // ends. The one copy listens on the socket <dir>/<name>.<session>.socket, replacing any
     // socket that a killed copy left behind.
     // Windows: the mutex Local\<name>.<user name> in the session's namespace, owned by the
-    // calling thread; Windows lets go of it when the process ends.
+    // calling thread; Windows lets go of it when the process ends. A mutex that this copy may
+    // not open (the one copy runs elevated) is a copy that runs.
     explicit SingleInstance(const std::string& name);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
@@ -33,7 +34,14 @@ public:
     // Tries the claim again: the copy that held it may have ended meanwhile. Returns first().
     bool claim();
 
-#ifndef _WIN32
+#ifdef _WIN32
+    // True when this copy owns the mutex. first() without it means that no claim could be made
+    // (no mutex, a wait that failed): only a look for a running copy's window can then tell
+    // whether this copy is alone.
+    bool holds_claim() const {
+        return owned_;
+    }
+#else
     // A later copy asks the one copy to come to the front: a connection to its socket. Tried for
     // about a second while that copy has no socket yet (it is starting) or no more (it is
     // ending); should it end meanwhile, this copy takes the claim and first() turns true.
@@ -51,6 +59,7 @@ public:
 private:
     bool first_ = false;
 #ifdef _WIN32
+    std::wstring mutex_name_;
     void* mutex_ = nullptr;
     bool owned_ = false;
 #else
