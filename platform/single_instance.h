@@ -6,6 +6,7 @@
 //
 // Whatever keeps the claim from being made (no folder for the lock, no lock, no mutex) leaves
 // the program running as a copy of its own: this must never keep the program from starting.
+// Only a copy that is seen to run (on Windows, its window) is handed over to then.
 #pragma once
 
 #include <string>
