@@ -13,37 +13,48 @@
 #include "win32_backend.h"
 #include "win32_device_notice.h"
 
+#include <cstdio>
 #include <exception>
 #include <windows.h>
 
 namespace {
 
-// Another copy holds the claim: its main window comes to the front, restored when minimised, or
-// the dialog it shows over that window. The other copy may still be starting, so its window is
-// looked for during a few seconds; should that copy end meanwhile, this one takes over. True
-// when this copy is to end.
+// The running copy's main window comes to the front, restored when minimised, or the dialog it
+// shows over that window. False while no such window is shown.
+bool bring_forward() {
+    const HWND main = FindWindowW(window_system::win32::form_class, L"Travenor Nimbrel");
+    if (!main || !IsWindowVisible(main))
+        return false;
+    // Asynchronous: the other copy may be busy for a second (a probe of "Auto").
+    if (IsIconic(main))
+        ShowWindowAsync(main, SW_RESTORE);
+    SetForegroundWindow(GetLastActivePopup(main));
+    return true;
+}
+
+// This copy does not hold the claim: another copy does, or none could be made. True when this
+// copy is to end. A copy that holds the claim may still be starting, and on a busy machine take
+// seconds to show its window, which is looked for meanwhile; should that copy end, this one
+// takes the claim and goes on. A copy that could not make the claim at all looks once, and runs
+// as a copy of its own unless another copy's window is there.
 bool hand_over(platform::SingleInstance& instance) {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const HWND main = FindWindowW(window_system::win32::form_class, L"Travenor Nimbrel");
-        if (main && IsWindowVisible(main)) {
-            // Asynchronous: the other copy may be busy for a second (a probe of "Auto").
-            if (IsIconic(main))
-                ShowWindowAsync(main, SW_RESTORE);
-            SetForegroundWindow(GetLastActivePopup(main));
+    const ULONGLONG deadline = GetTickCount64() + (instance.first() ? 0 : 10000);
+    for (;;) {
+        if (bring_forward())
             return true;
-        }
-        if (instance.claim())
+        if (instance.claim() && instance.holds_claim())
             return false;
+        if (GetTickCount64() >= deadline)
+            return !instance.first(); // the claim is another copy's, window or not
         Sleep(100);
     }
-    return true;
 }
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     platform::SingleInstance instance("TravenorNimbrel");
-    if (!instance.first() && hand_over(instance))
+    if (!instance.holds_claim() && hand_over(instance))
         return 0;
     try {
         window_system::win32::Backend backend;
@@ -64,7 +75,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         backend.run_until_unloaded(window);
         platform::set_device_notice_window(nullptr);
         return 0;
-    } catch (const std::exception&) {
-        return 1; // no window could be made, so there is nowhere to say so
+    } catch (const std::exception& e) {
+        // No window could be made: said where a console or a log takes standard error, if any.
+        std::fprintf(stderr, "nimbrel: %s\n", e.what());
+        return 1;
     }
 }

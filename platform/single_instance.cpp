@@ -1,10 +1,13 @@
-// One copy per user on Linux: an flock'ed lock file and a Unix-domain socket next to it.
+// One copy per login session on Linux: an flock'ed lock file and a Unix-domain socket next to it.
 #include "single_instance.h"
 
 #include "posix_ports.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -33,6 +36,34 @@ fs::path claim_dir() {
     return dir;
 }
 
+// The login session as a part of a file name, or empty when nothing tells it apart. All the
+// sessions of a user (another seat, a remote desktop) share $XDG_RUNTIME_DIR, and a start in one
+// of them must not hand over to a window shown on another display.
+std::string session_key() {
+    for (const char* name : {"XDG_SESSION_ID", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (!value || !*value)
+            continue;
+        std::string key = value;
+        for (char& c : key)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
+                c = '_'; // no slash, no dots: the name stays a single file in the folder
+        return key;
+    }
+    return {};
+}
+
+// A long key would leave the socket's path too long for an address: it becomes its hash
+// (FNV-1a), the same in every copy.
+std::string shortened(const std::string& key) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : key)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
+}
+
 // False when the path is too long for a socket address.
 bool socket_address(const std::string& path, sockaddr_un& address) {
     address = {};
@@ -51,8 +82,15 @@ int stream_socket() {
 
 SingleInstance::SingleInstance(const std::string& name) {
     const fs::path dir = claim_dir();
-    socket_path_ = (dir / (name + ".socket")).string();
-    lock_ = ::open((dir / (name + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    std::string base = name;
+    if (const std::string key = session_key(); !key.empty()) {
+        base += "." + key;
+        sockaddr_un address;
+        if (key.size() > 32 || !socket_address((dir / (base + ".socket")).string(), address))
+            base = name + "." + shortened(key);
+    }
+    socket_path_ = (dir / (base + ".socket")).string();
+    lock_ = ::open((dir / (base + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     claim();
 }
 

@@ -1,5 +1,5 @@
-// One copy per user: where the claim lives, what a later copy sees, and that no failure to make
-// the claim keeps a copy from starting. Two objects in one process stand for two copies: each
+// One copy per login session: where the claim lives, what a later copy sees, and that no failure to
+// make the claim keeps a copy from starting. Two objects in one process stand for two copies: each
 // opens the lock file for itself, and flock keeps apart two opens as it keeps apart two
 // processes.
 #include "env_var.h"
@@ -9,13 +9,26 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace fs = std::filesystem;
 using test_support::EnvVar;
 
-TEST(SingleInstance, ALaterCopyFindsTheClaimAndCallsTheFirstWhereverTheClaimLives) {
+// Copies in a session that nothing tells apart, unless a test says otherwise.
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    static std::unique_ptr<platform::SingleInstance> claim_in(std::optional<std::string> id,
+                                                              std::optional<std::string> display) {
+        const EnvVar id_var("XDG_SESSION_ID", id), display_var("DISPLAY", display);
+        return std::make_unique<platform::SingleInstance>("nimbrel");
+    }
+    const EnvVar id_{"XDG_SESSION_ID", {}}, display_{"DISPLAY", {}},
+        wayland_{"WAYLAND_DISPLAY", {}};
+};
+
+TEST_F(SingleInstanceTest, ALaterCopyFindsTheClaimAndCallsTheFirstWhereverTheClaimLives) {
     struct Case {
         const char* what;
         std::optional<std::string> runtime_dir; // under the test's folder unless relative
@@ -61,7 +74,32 @@ TEST(SingleInstance, ALaterCopyFindsTheClaimAndCallsTheFirstWhereverTheClaimLive
     }
 }
 
-TEST(SingleInstance, ACopyThatEndsLetsTheNextOneTakeTheClaimAndItsSocket) {
+TEST_F(SingleInstanceTest, EachLoginSessionOfTheUserHasACopyOfItsOwn) {
+    const std::string long_id(300, 'x');
+    const struct {
+        const char* what;
+        std::optional<std::string> id, display, other_id, other_display;
+        bool other_first;
+    } cases[] = {
+        {"two session ids", "3", ":0", "c7", ":0", true},
+        {"one session id on two displays", "3", ":0", "3", ":1", false},
+        {"no session id, two displays", {}, ":0", {}, ":1", true},
+        {"a session id with slashes", "../x/y", {}, "../x/y", {}, false},
+        {"a session id too long for a socket's name", long_id, {}, long_id, {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test_support::TempDir dir;
+        const EnvVar runtime_var("XDG_RUNTIME_DIR", dir.path());
+        const auto one = claim_in(c.id, c.display);
+        const auto other = claim_in(c.other_id, c.other_display);
+        EXPECT_TRUE(one->first());
+        EXPECT_EQ(other->first(), c.other_first);
+        EXPECT_EQ(other->call_first(), !c.other_first); // the copy of its own session is called
+    }
+}
+
+TEST_F(SingleInstanceTest, ACopyThatEndsLetsTheNextOneTakeTheClaimAndItsSocket) {
     test_support::TempDir dir;
     const EnvVar runtime_var("XDG_RUNTIME_DIR", dir.path());
     auto first = std::make_unique<platform::SingleInstance>("nimbrel");

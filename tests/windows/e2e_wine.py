@@ -520,20 +520,26 @@ def second_copy(d, _stations):
         d.s.wine_output("wine", d.client, "minimize", MAIN)
         wait_for("the main window minimised", lambda: d.window(MAIN).iconic or "no", 5)
 
+    # The second copy's own log, with Wine's errors: what it printed says why, should it fail.
+    second_env = dict(d.s.env, WINEDEBUG="err+all,fixme-all")
     other = d.s.start(["wine", "notepad"], stdout=d.log, stderr=d.log)
     try:
         for where, prepare in (("behind Notepad", behind_notepad), ("minimised", minimised)):
             prepare()
             started = time.monotonic()
-            second = d.s.start(["wine", program], stdout=d.log, stderr=d.log)
-            try:
-                status = second.wait(15)
-            except subprocess.TimeoutExpired:
-                second.kill()
-                second.wait()
-                raise Failure("%s: the second copy still runs after 15 s" % where)
-            if status != 0:
-                raise Failure("%s: the second copy ended with status %d" % (where, status))
+            with open(d.s.path("second.log"), "w+") as log:
+                second = d.s.start(["wine", program], env=second_env, stdout=log, stderr=log)
+                try:
+                    status = second.wait(15)
+                    trouble = "ended with status %d" % status if status != 0 else None
+                except subprocess.TimeoutExpired:
+                    second.kill()
+                    second.wait()
+                    trouble = "still runs after 15 s"
+                if trouble:
+                    log.seek(0)
+                    raise Failure("%s: the second copy %s; it printed:\n%s"
+                                  % (where, trouble, log.read()[-3000:]))
             print("  %s: the second copy ended after %.1f s" % (where, time.monotonic() - started))
             if d.program.poll() is not None:
                 raise Failure("the first copy ended with status %d" % d.program.returncode)

@@ -1,8 +1,9 @@
 // The registry listing and its merge with the device manager's ports, the settings store on
 // scratch keys of the current user, text from the ANSI code page, device names, opens that must
-// fail without a device, and the pause.
+// fail without a device, the pause, and a one-copy claim that another copy's security denies.
 #include "pause.h"
 #include "settings_store.h"
+#include "single_instance.h"
 #include "system_text.h"
 #include "weather.h"
 #include "win32_ports.h"
@@ -11,7 +12,11 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <lmcons.h>
+#include <sddl.h>
 
 namespace {
 
@@ -311,6 +316,33 @@ TEST(Pause, WaitsAboutAsLongAsAskedAndNotAtAllForNothing) {
     platform::pause_ms(0);
     platform::pause_ms(-1); // must not turn into an almost endless wait
     EXPECT_LT(ms_since(start), 1000);
+}
+
+// A copy run as administrator leaves a mutex whose security lets a later copy do less than all
+// with it, played by one made here, unowned, with another owner than this user (Wine lets the
+// owner wait on a mutex whatever its DACL says). A later copy that may not even wait on it is not
+// the one copy while it is there; one that may wait sees that nobody owns it and takes it.
+TEST(SingleInstance, AMutexThatMayNotBeOpenedIsACopyThatRuns) {
+    wchar_t user[UNLEN + 1] = {};
+    DWORD size = UNLEN + 1;
+    ASSERT_TRUE(GetUserNameW(user, &size));
+    const std::pair<const wchar_t*, bool> cases[] = {{L"O:SYG:SYD:(D;;GA;;;WD)", false},
+                                                     {L"O:SYG:SYD:(A;;0x100000;;;WD)", true}};
+    for (const auto& [security, first] : cases) {
+        const std::string name = "NimbrelTest" + std::to_string(GetCurrentProcessId() * 2 + first);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(security, SDDL_REVISION_1,
+                                                                         &descriptor, nullptr));
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        const std::wstring full = L"Local\\" + std::wstring(name.begin(), name.end()) + L"." + user;
+        const HANDLE mutex = CreateMutexW(&attributes, FALSE, full.c_str());
+        platform::SingleInstance later(name);
+        EXPECT_EQ(later.first(), first) << "may wait: " << first;
+        CloseHandle(mutex);
+        EXPECT_TRUE(later.claim());
+        EXPECT_TRUE(later.holds_claim());
+        LocalFree(descriptor);
+    }
 }
 
 } // namespace

@@ -125,8 +125,8 @@ class Session:
             done.stdout, done.stderr = out.read(), err.read()
         return done
 
-    def start(self, argv, **kw):
-        p = subprocess.Popen(argv, env=self.env, preexec_fn=_die_with_parent, **kw)
+    def start(self, argv, env=None, **kw):
+        p = subprocess.Popen(argv, env=env or self.env, preexec_fn=_die_with_parent, **kw)
         self.procs.append(p)
         return p
 
