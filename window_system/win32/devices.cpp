@@ -48,7 +48,7 @@ LRESULT Backend::device_change(WPARAM event, LPARAM data) {
     default:
         break;
     }
-    // TRUE also grants a query to remove a device: the handle is let go at the next wake-up.
+    // TRUE also grants a query to remove a device, whose handle on_handle_removal has let go.
     return TRUE;
 }
 
