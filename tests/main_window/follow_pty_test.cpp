@@ -1,7 +1,7 @@
 // Over real pseudo-terminals standing in as USB adapters (/dev/ttyUSB<n> of a sysfs tree laid
 // out as the kernel does): the station's adapter is pulled out; another device gets its old
-// number and a GPS comes in, and neither receives a byte; the station's adapter comes back
-// under another number and the window follows it there by itself.
+// number, and an adapter of the same model and a GPS come in: none of them receives a byte. The
+// station's adapter comes back under another number and the window follows it there by itself.
 #include "fake_sysfs.h"
 #include "posix_ports.h"
 #include "pty_pair.h"
@@ -82,14 +82,16 @@ TEST_F(FollowPty, TheStationsAdapterIsFollowedAndNoOtherDeviceGetsAByte) {
     backend.advance(2000);
     EXPECT_TRUE(real_link->port_lost());
 
-    // An Arduino-type board under the old number, and a GPS on an adapter of its own.
-    test_support::PtyPair board, gps;
+    // An Arduino-type board under the old number, an adapter of the station's model with
+    // another serial number, and a GPS on an adapter of its own.
+    test_support::PtyPair board, twin, gps;
     plug("ttyUSB0", board.slave_path(), {UsbDriver::ch341, "1a86", "7523", "", "2"});
+    plug("ttyUSB2", twin.slave_path(), {UsbDriver::ftdi_sio, "0403", "6001", "B7712C09", "5"});
     plug("ttyACM0", gps.slave_path(), {UsbDriver::cdc_acm, "1546", "01a7", "", "4"}); // COM65
     gps.write("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n");
     EXPECT_EQ(ticks_to_live(3), -1);
-    EXPECT_EQ(board.read_available(0), "");
-    EXPECT_EQ(gps.read_available(0), "");
+    for (test_support::PtyPair* other : {&board, &twin, &gps})
+        EXPECT_EQ(other->read_available(0), "");
 
     test_support::Station second(STATION_SIM_PATH, dir, {"--port", "41", "--format", "star"});
     ASSERT_TRUE(second.wait_started()) << second.out();
@@ -98,8 +100,8 @@ TEST_F(FollowPty, TheStationsAdapterIsFollowedAndNoOtherDeviceGetsAByte) {
     plug("ttyUSB1", station_pty(41), moved); // COM34
     EXPECT_NE(ticks_to_live(3), -1);
     EXPECT_EQ(real_link->state.com_port, 34);
-    EXPECT_EQ(board.read_available(0), "");
-    EXPECT_EQ(gps.read_available(0), "");
+    for (test_support::PtyPair* other : {&board, &twin, &gps})
+        EXPECT_EQ(other->read_available(0), "");
     window().unload();
     EXPECT_EQ(stored("weather_com"), "34");
 }
