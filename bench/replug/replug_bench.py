@@ -17,10 +17,10 @@ screenshots, every 50 ms or so.
       --sim build/tools/station_sim/station-sim [--runs 5]
 
 On Linux under Xvfb, a port is the station simulator's link in the program's port map; the pull
-removes it and the plug makes it again (same) or makes another number's (other). Under Wine on
-Xvfb, a port is a dosdevices link to a link of ours to the station's pseudo-terminal, listed in
-SERIALCOMM; the pull removes our link and the SERIALCOMM value, as Windows takes a pulled
-adapter's device and value away, and the plug puts them back under the same or another number."""
+removes it and the plug makes it again. Under Wine on Xvfb, a port is a dosdevices link to a
+link of ours to the station's pseudo-terminal, listed in SERIALCOMM; the pull removes our link
+and the SERIALCOMM value, as Windows takes a pulled adapter's device and value away, and the
+plug puts them back."""
 
 import argparse
 import os
@@ -73,7 +73,7 @@ class Linux:
         wait_for_line(log, "station-sim: COM%d ->" % port, 10)
         return p, log, started
 
-    def round(self, other, delay):
+    def round(self, delay):
         run = self.run
         conf = os.path.join(run.env["XDG_CONFIG_HOME"], "KORVANE_1", "KORVANE_1.conf")
         os.makedirs(os.path.dirname(conf), exist_ok=True)
@@ -89,7 +89,7 @@ class Linux:
         pulled = wait_for_line(first_log, "hung up", 15)
         red = wait("the red icon", lambda: run.icon() == (16, 16, e2e_nimbrel.RED_ICON), 20)
         time.sleep(delay)
-        second, _, plugged = self.station(2 if other else 1)
+        second, _, plugged = self.station(1)
         fresh = wait("the first fresh reading", live, 20)
         run.close_with_escape()
         second.terminate()
@@ -134,10 +134,10 @@ class Wine:
         if done.returncode != 0:
             raise SystemExit("wine reg %s failed" % " ".join(argv))
 
-    def round(self, other, delay):
+    def round(self, delay):
         e2e, d = self.e2e, self.d
-        first, second = self.number, self.number + (1 if other else 0)
-        self.number += 2
+        first = second = self.number
+        self.number += 1
         pty, first_log = self.s.start_sim(first, ["--hangup-after", str(ANSWERS)])
         self.plug(first, pty)
         d.start_on_port(first)
@@ -183,7 +183,7 @@ def main():
         for case in ("same",):
             for i in range(args.runs):
                 # Plugged in at a different part of the tick each run.
-                pull_to_red, plug_to_fresh = system.round(case == "other", 2.0 * i / args.runs)
+                pull_to_red, plug_to_fresh = system.round(2.0 * i / args.runs)
                 print("%s number, run %d: pull to red icon %.2f s, plug to fresh reading %.2f s"
                       % (case, i + 1, pull_to_red, plug_to_fresh), flush=True)
                 times.setdefault(case, []).append((pull_to_red, plug_to_fresh))
