@@ -4,12 +4,9 @@
 // same user session brings this copy's window to the front and ends with status 0, before it
 // opens a window or touches the port.
 #include "desktop.h"
-#include "frmNimbrel.h"
+#include "program.h"
 #include "qt_backend.h"
-#include "serial_port.h"
-#include "settings_store.h"
 #include "single_instance.h"
-#include "weather.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -56,11 +53,8 @@ int main(int argc, char** argv) {
     window_system::qt::Backend backend;
     window_system::Desktop desktop(backend);
 
-    auto port = platform::make_serial_port();
-    auto lister = platform::make_port_lister();
-    weather::Link link(*port, *lister);
-    auto store = platform::make_settings_store();
-    main_window::frmNimbrel window(desktop, link, *store);
+    app::Program program(desktop);
+    main_window::frmNimbrel& window = program.window;
 
     std::unique_ptr<QSocketNotifier> session_end;
     if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {

@@ -5,11 +5,8 @@
 // before it opens a window or touches the port. Windows tells the main window when the device
 // of the port it holds is being removed, and the port lets go of it.
 #include "desktop.h"
-#include "frmNimbrel.h"
-#include "serial_port.h"
-#include "settings_store.h"
+#include "program.h"
 #include "single_instance.h"
-#include "weather.h"
 #include "win32_backend.h"
 #include "win32_device_notice.h"
 
@@ -59,11 +56,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
         window_system::win32::Backend backend;
         window_system::Desktop desktop(backend);
-        auto port = platform::make_serial_port();
-        auto lister = platform::make_port_lister();
-        weather::Link link(*port, *lister);
-        auto store = platform::make_settings_store();
-        main_window::frmNimbrel window(desktop, link, *store);
+        app::Program program(desktop);
+        main_window::frmNimbrel& window = program.window;
+        weather::Link& link = program.link;
         // A removal that Windows asks about waits for the handle to be closed: the port lets go
         // of it here and now, not at the next wake-up.
         backend.on_handle_removal = [&link](void* handle) {

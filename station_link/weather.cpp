@@ -114,15 +114,7 @@ void Link::decode_hash() {
     next_field(line, ',');
     const double pressure = field_value(line) / 100;
     line.clear();
-    if (!fits_float(humidity) || !fits_float(temperature) || !fits_float(pressure))
-        return; // a reading that no float can hold is dropped whole
-    state.humidity = static_cast<float>(humidity);
-    state.temperature = static_cast<float>(temperature);
-    state.pressure = static_cast<float>(pressure);
-    if (state.pressure > 0) {
-        state.miss_count = miss_count_after_good;
-        state.link_kind = 2;
-    }
+    store_reading(humidity, temperature, pressure, 2);
 }
 
 // "$-,temperature F,humidity,-,pressure inHg"
@@ -135,14 +127,18 @@ void Link::decode_star() {
     next_field(line, ',');
     const double pressure = field_value(line) * 33.8638;
     line.clear();
+    store_reading(humidity, temperature, pressure, 3);
+}
+
+void Link::store_reading(double humidity, double temperature, double pressure, std::int16_t kind) {
     if (!fits_float(humidity) || !fits_float(temperature) || !fits_float(pressure))
-        return;
-    state.temperature = static_cast<float>(temperature);
+        return; // a reading that no float can hold is dropped whole
     state.humidity = static_cast<float>(humidity);
+    state.temperature = static_cast<float>(temperature);
     state.pressure = static_cast<float>(pressure);
     if (state.pressure > 0) {
         state.miss_count = miss_count_after_good;
-        state.link_kind = 3;
+        state.link_kind = kind;
     }
 }
 

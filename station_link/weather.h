@@ -82,6 +82,10 @@ private:
     platform::PortId port_id(std::int16_t port) const;
     void decode_hash();
     void decode_star();
+    // Takes a decoded reading (converted to percent, degrees Celsius and millibar) into the
+    // state; one with a pressure above 0 also marks the station as answering with sentences of
+    // `kind`.
+    void store_reading(double humidity, double temperature, double pressure, std::int16_t kind);
 
     platform::SerialPort& port_;
     platform::PortLister& lister_;
