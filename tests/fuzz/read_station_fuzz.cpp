@@ -4,6 +4,8 @@
 // readings are finite floats, the link kind and the miss counter stay in their ranges, and no
 // read takes more than its budget of bytes.
 #include "fuzz_check.h"
+#include "listed_ports.h"
+#include "scripted_port.h"
 #include "weather.h"
 
 #include <algorithm>
@@ -14,34 +16,7 @@
 
 namespace {
 
-// A port that hands out queued bytes one at a time and misses when it has none.
-class ScriptedPort : public platform::SerialPort {
-public:
-    std::string queued;
-    std::size_t next = 0;
-    std::size_t taken = 0; // bytes handed out, ever
-    bool open_now = false;
-
-    platform::Handle open(const platform::PortId& port) override {
-        open_now = port.number >= 1 && port.number <= platform::highest_port;
-        queued.clear(); // an open discards what was waiting
-        next = 0;
-        return open_now ? 7 : platform::no_handle;
-    }
-    void close(platform::Handle) override { open_now = false; }
-    void write_byte(platform::Handle, std::uint8_t) override {}
-    std::optional<std::uint8_t> read_byte(platform::Handle h) override {
-        if (!open_now || h != 7 || next >= queued.size())
-            return std::nullopt;
-        ++taken;
-        return static_cast<std::uint8_t>(queued[next++]);
-    }
-};
-
-class NoPorts : public platform::PortLister {
-public:
-    std::vector<std::string> list() override { return {}; }
-};
+using test_support::ScriptedPort;
 
 void check(const weather::LinkState& s) {
     FUZZ_CHECK(s.rx_line.size() <= weather::rx_line_limit);
@@ -67,7 +42,7 @@ void read(weather::Link& link, const ScriptedPort& port, bool poll) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     ScriptedPort port;
-    NoPorts lister;
+    test_support::ListedPorts lister;
     weather::Link link(port, lister);
     link.open_port(1);
     while (input.remaining_bytes() > 0) {
@@ -92,13 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             link.close_port();
             break;
         default: // the station sends something
-            port.queued += input.ConsumeRandomLengthString(4096);
+            port.feed(input.ConsumeRandomLengthString(4096));
             break;
         }
         check(link.state);
     }
     // What is still queued is read out.
-    for (int reads = 0; reads < 64 && port.next < port.queued.size(); ++reads) {
+    for (int reads = 0; reads < 64 && !port.script.empty(); ++reads) {
         read(link, port, false);
         check(link.state);
     }

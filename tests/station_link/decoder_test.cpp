@@ -1,57 +1,17 @@
 // The poll, the two sentence formats and the miss state machine, on a scripted port that
 // hands out bytes and misses exactly as written.
+#include "listed_ports.h"
+#include "scripted_port.h"
 #include "weather.h"
 
 #include <cfloat>
-#include <deque>
 #include <gtest/gtest.h>
-#include <optional>
 #include <string>
 
 namespace {
 
-constexpr platform::Handle scripted_handle = 42;
-
-class ScriptedPort : public platform::SerialPort {
-public:
-    platform::Handle open(const platform::PortId& port) override {
-        ++opens;
-        return port.number == missing_port ? platform::no_handle : scripted_handle;
-    }
-    void close(platform::Handle h) override { closed.push_back(h); }
-    void write_byte(platform::Handle h, std::uint8_t value) override {
-        if (h == scripted_handle)
-            sent += static_cast<char>(value);
-    }
-    std::optional<std::uint8_t> read_byte(platform::Handle h) override {
-        ++reads;
-        if (h != scripted_handle || script.empty())
-            return std::nullopt;
-        auto next = script.front();
-        script.pop_front();
-        return next;
-    }
-
-    // Queues bytes to be read; std::nullopt entries are misses.
-    void feed(const std::string& bytes) {
-        for (unsigned char c : bytes)
-            script.push_back(c);
-    }
-    void miss() { script.push_back(std::nullopt); }
-
-    int missing_port = -1;
-    int opens = 0;
-    long reads = 0;
-    std::string sent;
-    std::vector<platform::Handle> closed;
-    std::deque<std::optional<std::uint8_t>> script;
-};
-
-class NoPorts : public platform::PortLister {
-public:
-    std::vector<std::string> list() override { return names; }
-    std::vector<std::string> names;
-};
+using test_support::ScriptedPort;
+using NoPorts = test_support::ListedPorts;
 
 class Decoder : public ::testing::Test {
 protected:
@@ -95,7 +55,7 @@ TEST(LinkState, OpenResetsTheReadingAndClosesThePreviousPort) {
 
     port.missing_port = 4;
     EXPECT_FALSE(link.open_port(4));
-    EXPECT_EQ(port.closed, std::vector<platform::Handle>{scripted_handle});
+    EXPECT_EQ(port.closed, std::vector<platform::Handle>{ScriptedPort::handle});
     EXPECT_EQ(link.state.com_port, 4); // kept although the open failed
     EXPECT_EQ(link.state.com_handle, platform::no_handle);
     EXPECT_EQ(link.state.humidity, 0);

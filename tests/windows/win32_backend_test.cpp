@@ -2,6 +2,7 @@
 // Win32 calls. Run by run-under-wine on its own X server at 96 dpi.
 #include "desktop.h"
 #include "frmNimbrel.h"
+#include "memory_store.h"
 #include "pictures.h"
 #include "scripted_stations.h"
 #include "settings_store.h"
@@ -24,19 +25,7 @@ namespace {
 
 using namespace window_system;
 
-class MemoryStore : public platform::SettingsStore {
-public:
-    std::string get(const std::string&, const std::string&, const std::string& key,
-                    const std::string& fallback) override {
-        const auto it = values.find(key);
-        return it == values.end() ? fallback : it->second;
-    }
-    void save(const std::string&, const std::string&, const std::string& key,
-              const std::string& value) override {
-        values[key] = value;
-    }
-    std::map<std::string, std::string> values;
-};
+using test_support::MemoryStore;
 
 // The items of a menu as it shows them, "-" for a separator and "[x]" before a ticked one.
 std::vector<std::wstring> menu_items(HMENU menu) {

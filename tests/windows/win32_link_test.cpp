@@ -12,6 +12,7 @@
 //                        it, as an adapter that is pulled out and plugged in again
 //   NIMBREL_COM_FILE     a regular file, which run-under-wine checks afterwards
 //   NIMBREL_COM_FIFO     a FIFO that nobody else has open
+#include "dcb_check.h"
 #include "pause.h"
 #include "weather.h"
 #include "win32_ports.h"
@@ -83,15 +84,7 @@ TEST_F(Win32Link, OpenSetsTheLineAndTheTimeOuts) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     ASSERT_TRUE(GetCommState(h, &dcb));
-    EXPECT_EQ(dcb.BaudRate, 9600u);
-    EXPECT_EQ(dcb.ByteSize, 8);
-    EXPECT_EQ(dcb.Parity, NOPARITY);
-    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
-    EXPECT_FALSE(dcb.fOutX);
-    EXPECT_FALSE(dcb.fInX);
-    EXPECT_FALSE(dcb.fOutxCtsFlow);
-    EXPECT_FALSE(dcb.fOutxDsrFlow);
-    EXPECT_NE(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+    test_support::expect_station_line(dcb);
 
     COMMTIMEOUTS t{};
     ASSERT_TRUE(GetCommTimeouts(h, &t));
