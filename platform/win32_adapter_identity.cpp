@@ -4,7 +4,6 @@
 #include "win32_ports.h"
 #include "win32_ports_class.h"
 
-#include <cctype>
 #include <cfgmgr32.h>
 #include <cstring>
 #include <vector>
@@ -12,17 +11,6 @@
 namespace platform {
 
 namespace {
-
-// Windows device names do not tell case apart.
-bool same_name(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 std::string instance_id(HDEVINFO devices, SP_DEVINFO_DATA& device) {
     char id[MAX_DEVICE_ID_LEN + 1] = {};
@@ -66,7 +54,7 @@ AdapterIdentity port_identity(const std::string& name) {
     AdapterIdentity identity;
     for_each_ports_class_device(
         [&](HDEVINFO devices, SP_DEVINFO_DATA& device, const std::string& port_name) {
-            if (!same_name(port_name, name))
+            if (name_key(port_name) != name_key(name))
                 return true;
             identity = instance_id_identity(instance_id(devices, device), parent_id(device),
                                             location_path(devices, device));

@@ -16,15 +16,6 @@ constexpr DWORD data_capacity = 1024;
 // overlong values. Failures are passed over up to this far beyond the key's value count.
 constexpr DWORD failure_slack = 16;
 
-// A name without its NULs, in capitals: Windows device names do not tell case apart.
-std::string name_key(const std::string& name) {
-    std::string key;
-    for (const char c : name)
-        if (c != '\0')
-            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return key;
-}
-
 // The "PortName" of every present device of the Ports class, in the device manager's order.
 // Some drivers (virtual null-modem pairs, some Bluetooth stacks) register their ports only
 // there and never under SERIALCOMM.
@@ -47,6 +38,14 @@ public:
 };
 
 } // namespace
+
+std::string name_key(const std::string& name) {
+    std::string key;
+    for (const char c : name)
+        if (c != '\0')
+            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return key;
+}
 
 std::vector<std::string> list_registry_ports(HKEY root, const char* subkey) {
     std::vector<std::string> ports;

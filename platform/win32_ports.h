@@ -25,6 +25,10 @@ std::string named_device_path(const std::string& name);
 // abort-on-error off.
 void set_line(DCB& dcb);
 
+// A port name without its NULs, in capitals: Windows device names do not tell case apart, so
+// two names stand for one port when their keys are equal.
+std::string name_key(const std::string& name);
+
 // The USB adapter behind the port of that name ("COM5", "CNCA0"), from the device manager's
 // Ports class; empty when it lists no USB device under that name.
 AdapterIdentity port_identity(const std::string& name);

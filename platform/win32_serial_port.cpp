@@ -78,16 +78,14 @@ public:
 
     // The system's name for the port, which goes when its device is taken away.
     bool present(const PortId& port) override {
-        const std::string name =
-            port.name.empty() ? "COM" + std::to_string(port.number) : port.name;
         char target[512];
-        return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
+        return QueryDosDeviceA(system_name(port).c_str(), target, sizeof target) != 0;
     }
 
     bool removed(Device device) override { return removal_told(handle(device)); }
 
     AdapterIdentity identity(const PortId& port) override {
-        return port_identity(port.name.empty() ? "COM" + std::to_string(port.number) : port.name);
+        return port_identity(system_name(port));
     }
 
     // The errors that only a device that has gone gives. Others (a time-out, a line error, an
@@ -111,6 +109,11 @@ public:
 
 private:
     static HANDLE handle(Device device) { return reinterpret_cast<HANDLE>(device); }
+
+    // "COM5", or the port's own name.
+    static std::string system_name(const PortId& port) {
+        return port.name.empty() ? "COM" + std::to_string(port.number) : port.name;
+    }
 
     static std::string device_path(const PortId& port) {
         return port.name.empty() ? com_device_path(port.number) : named_device_path(port.name);
