@@ -11,67 +11,54 @@ void Control::changed(Property property) {
 }
 
 void Control::set_visible(bool visible) {
-    if (visible_ == visible)
-        return;
-    visible_ = visible;
-    changed(Property::visible);
+    if (assign(visible_, visible))
+        changed(Property::visible);
 }
 
 void Control::set_enabled(bool enabled) {
-    if (enabled_ == enabled)
-        return;
-    enabled_ = enabled;
-    changed(Property::enabled);
+    if (assign(enabled_, enabled))
+        changed(Property::enabled);
 }
 
 // --- TextBox ---
 
 void TextBox::place(const Rect& rect) {
-    rect_ = rect;
-    changed(Property::position);
+    if (assign(rect_, rect))
+        changed(Property::position);
 }
 
 void TextBox::set_text(std::string text) {
-    store(std::move(text), true);
-}
-
-void TextBox::edited(std::string text) {
-    store(std::move(text), false);
-}
-
-void TextBox::store(std::string text, bool tell_backend) {
-    if (text == text_)
+    if (!assign(text_, std::move(text)))
         return;
-    text_ = std::move(text);
-    if (tell_backend)
-        changed(Property::text);
+    setting_text_ = true;
+    changed(Property::text);
+    setting_text_ = false;
     form().raise(on_change);
 }
 
+void TextBox::edited(std::string text) {
+    if (!setting_text_ && assign(text_, std::move(text)))
+        form().raise(on_change);
+}
+
 void TextBox::set_back_colour(Colour colour) {
-    if (back_colour_ == colour)
-        return;
-    back_colour_ = colour;
-    changed(Property::colours);
+    if (assign(back_colour_, colour))
+        changed(Property::colours);
 }
 
 void TextBox::set_fore_colour(Colour colour) {
-    if (fore_colour_ == colour)
-        return;
-    fore_colour_ = colour;
-    changed(Property::colours);
+    if (assign(fore_colour_, colour))
+        changed(Property::colours);
 }
 
 void TextBox::set_font(const Font& font) {
-    font_ = font;
-    changed(Property::font);
+    if (assign(font_, font))
+        changed(Property::font);
 }
 
 void TextBox::set_tooltip(std::string tooltip) {
-    if (tooltip == tooltip_)
-        return;
-    tooltip_ = std::move(tooltip);
-    changed(Property::tooltip);
+    if (assign(tooltip_, std::move(tooltip)))
+        changed(Property::tooltip);
 }
 
 // --- Label ---
@@ -83,32 +70,24 @@ Label::Label(Form& form, std::string name, const Label& like)
 }
 
 void Label::move(Twips left, Twips top) {
-    if (left == left_ && top == top_)
-        return;
-    left_ = left;
-    top_ = top;
-    changed(Property::position);
+    const bool moved_across = assign(left_, left);
+    if (assign(top_, top) || moved_across)
+        changed(Property::position);
 }
 
 void Label::set_caption(std::string caption) {
-    if (caption == caption_)
-        return;
-    caption_ = std::move(caption);
-    changed(Property::text);
+    if (assign(caption_, std::move(caption)))
+        changed(Property::text);
 }
 
 void Label::set_fore_colour(Colour colour) {
-    if (fore_colour_ == colour)
-        return;
-    fore_colour_ = colour;
-    changed(Property::colours);
+    if (assign(fore_colour_, colour))
+        changed(Property::colours);
 }
 
 void Label::set_font(const Font& font) {
-    if (font == font_)
-        return;
-    font_ = font;
-    changed(Property::font);
+    if (assign(font_, font))
+        changed(Property::font);
 }
 
 void Label::set_bold(bool bold) {
@@ -120,15 +99,13 @@ void Label::set_bold(bool bold) {
 // --- Image ---
 
 void Image::place(const Rect& rect) {
-    rect_ = rect;
-    changed(Property::position);
+    if (assign(rect_, rect))
+        changed(Property::position);
 }
 
 void Image::set_picture(const Picture* picture) {
-    if (picture == picture_)
-        return;
-    picture_ = picture;
-    changed(Property::picture);
+    if (assign(picture_, picture))
+        changed(Property::picture);
 }
 
 void Image::click() {
@@ -139,15 +116,13 @@ void Image::click() {
 // --- Button ---
 
 void Button::place(const Rect& rect) {
-    rect_ = rect;
-    changed(Property::position);
+    if (assign(rect_, rect))
+        changed(Property::position);
 }
 
 void Button::set_caption(std::string caption) {
-    if (caption == caption_)
-        return;
-    caption_ = std::move(caption);
-    changed(Property::text);
+    if (assign(caption_, std::move(caption)))
+        changed(Property::text);
 }
 
 void Button::click() {
@@ -175,17 +150,31 @@ MenuItem::MenuItem(Form& form, std::string name, const MenuItem& like, const Men
 }
 
 void MenuItem::set_caption(std::string caption) {
-    if (caption == caption_)
-        return;
-    caption_ = std::move(caption);
-    changed(Property::text);
+    if (assign(caption_, std::move(caption)))
+        changed(Property::text);
+}
+
+std::string MenuItem::menu_text() const {
+    std::string text;
+    for (const char c : caption_)
+        text += c == '&' ? "&&" : std::string(1, c);
+    return text;
+}
+
+int MenuItem::place_in_menu(bool visible_only) const {
+    const std::vector<MenuItem*> siblings = parent_ ? parent_->items_ : form().menu_bar();
+    int place = 0;
+    for (const MenuItem* sibling : siblings) {
+        if (sibling == this)
+            break;
+        place += !visible_only || sibling->visible();
+    }
+    return place;
 }
 
 void MenuItem::set_checked(bool checked) {
-    if (checked == checked_)
-        return;
-    checked_ = checked;
-    changed(Property::checked);
+    if (assign(checked_, checked))
+        changed(Property::checked);
 }
 
 void MenuItem::click() {
@@ -209,10 +198,8 @@ void Timer::set_interval(int ms) {
 }
 
 void Timer::set_enabled(bool enabled) {
-    if (enabled == enabled_)
-        return;
-    enabled_ = enabled;
-    restart();
+    if (assign(enabled_, enabled))
+        restart();
 }
 
 void Timer::restart() {
@@ -226,39 +213,35 @@ Form::Form(Desktop& desktop, std::string name) : desktop_(desktop), name_(std::m
 Form::~Form() {
     // The form's own handlers are gone with the class that set them: nothing is raised now.
     peer_.reset();
-    if (modal_)
-        desktop_.pop_modal(*this);
-    if (loaded_)
+    desktop_.pop_modal(*this);
+    if (loaded())
         desktop_.unloaded(*this);
 }
 
 void Form::set_caption(std::string caption) {
-    if (caption == caption_)
-        return;
-    caption_ = std::move(caption);
-    changed(Property::text);
+    if (assign(caption_, std::move(caption)))
+        changed(Property::text);
 }
 
 void Form::set_client_size(Twips width, Twips height) {
-    client_width_ = width;
-    client_height_ = height;
+    const bool wider = assign(client_width_, width);
+    if (assign(client_height_, height) || wider)
+        changed(Property::size);
 }
 
 void Form::set_outer_height(Twips height) {
-    outer_height_ = height;
-    changed(Property::height);
+    if (assign(outer_height_, height))
+        changed(Property::size);
 }
 
 void Form::set_back_colour(Colour colour) {
-    back_colour_ = colour;
-    changed(Property::colours);
+    if (assign(back_colour_, colour))
+        changed(Property::colours);
 }
 
 void Form::set_icon(const Picture* picture) {
-    if (picture == icon_)
-        return;
-    icon_ = picture;
-    changed(Property::picture);
+    if (assign(icon_, picture))
+        changed(Property::picture);
 }
 
 Timer& Form::add_timer(std::string name) {
@@ -277,56 +260,72 @@ std::vector<MenuItem*> Form::menu_bar() const {
     return menus;
 }
 
+Control* Form::first_focus() const {
+    for (const auto& control : controls_)
+        if (control->takes_focus() && control->visible() && control->enabled())
+            return control.get();
+    return nullptr;
+}
+
 void Form::show() {
-    if (!loaded_) {
+    if (life_ == Life::unloaded) {
         load();
-        if (!loaded_)
+        if (life_ == Life::unloaded)
             return; // closed during its own load
     }
-    if (shown_)
-        return;
-    shown_ = true;
+    if (life_ != Life::loaded)
+        return; // on the screen, or closing
+    life_ = Life::shown;
     peer_->show();
 }
 
 void Form::show_modal() {
-    if (loaded_)
+    if (loaded())
         return; // already on the screen
-    owner_ = desktop_.top_modal();
-    if (!owner_ && !desktop_.forms().empty())
-        owner_ = desktop_.forms().front();
-    modal_ = true;
     desktop_.push_modal(*this);
     show();
-    if (loaded_)
+    if (loaded())
         desktop_.backend().run_until_unloaded(*this);
     desktop_.pop_modal(*this);
-    modal_ = false;
-    owner_ = nullptr;
+}
+
+bool Form::modal() const {
+    const auto& stack = desktop_.modal_;
+    return std::find(stack.begin(), stack.end(), this) != stack.end();
+}
+
+Form* Form::owner() const {
+    const auto& stack = desktop_.modal_;
+    const auto at = std::find(stack.begin(), stack.end(), this);
+    if (at == stack.end())
+        return nullptr;
+    if (at != stack.begin())
+        return *std::prev(at);
+    const auto& forms = desktop_.forms();
+    return forms.empty() || forms.front() == this ? nullptr : forms.front();
 }
 
 void Form::load() {
-    loaded_ = true;
+    life_ = Life::loaded;
     desktop_.loaded(*this);
     peer_ = desktop_.backend().create_window(*this);
     raise(on_load);
 }
 
 void Form::unload() {
-    if (!loaded_ || unload_pending_)
+    if (life_ == Life::unloaded || life_ == Life::closing)
         return;
     if (busy_ > 0) {
-        unload_pending_ = true;
-        if (shown_ && peer_)
+        if (life_ == Life::shown && peer_)
             peer_->hide();
-        shown_ = false;
+        life_ = Life::closing;
         return;
     }
     finish_unload();
 }
 
 void Form::finish_unload() {
-    unload_pending_ = true; // a close asked for by the handlers below changes nothing
+    life_ = Life::closing; // a close asked for by the handlers below changes nothing
     ++busy_;
     if (on_query_unload)
         on_query_unload();
@@ -336,9 +335,7 @@ void Form::finish_unload() {
     for (auto& timer : timers_)
         timer->set_enabled(false);
     peer_.reset();
-    shown_ = false;
-    loaded_ = false;
-    unload_pending_ = false;
+    life_ = Life::unloaded;
     desktop_.unloaded(*this);
 }
 
@@ -347,19 +344,19 @@ void Form::raise(const std::function<void()>& handler) {
         return;
     ++busy_;
     handler();
-    if (--busy_ == 0 && unload_pending_ && loaded_)
+    if (--busy_ == 0 && life_ == Life::closing)
         finish_unload();
 }
 
 void Form::key_down(int key, int shift) {
-    if (!loaded_ || !key_preview || !on_key_down || !accepts_input())
+    if (!loaded() || !key_preview || !on_key_down || !accepts_input())
         return;
     raise([&] { on_key_down(key, shift); });
 }
 
 bool Form::accepts_input() const {
     const Form* top = desktop_.top_modal();
-    return loaded_ && (top == nullptr || top == this);
+    return loaded() && (top == nullptr || top == this);
 }
 
 void Form::changed(Property property) {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace window_system {
@@ -38,8 +39,16 @@ enum class Property {
     position, // left and top
     picture,  // an image's picture, a form's icon
     tooltip,  // a text box's tooltip
-    height,   // a form's outer height
+    size,     // a form's client size or outer height
 };
+
+// Stores `value` in `field`; true when that changed it. A change is announced only then.
+template <class T, class V> bool assign(T& field, V&& value) {
+    if (field == value)
+        return false;
+    field = std::forward<V>(value);
+    return true;
+}
 
 class Control {
 public:
@@ -57,6 +66,8 @@ public:
     void set_visible(bool visible);
     bool enabled() const { return enabled_; }
     void set_enabled(bool enabled);
+    // Text boxes and buttons take the focus; labels, images and menu items never do.
+    bool takes_focus() const { return kind() == Kind::text_box || kind() == Kind::button; }
 
 protected:
     Control(Form& form, std::string name) : form_(form), name_(std::move(name)) {}
@@ -93,14 +104,14 @@ public:
     std::string accessible_name;
 
     std::function<void()> on_change;
-    // The user has changed the text to `text`: from a backend, or a test that types.
+    // The user has changed the text to `text`: from a backend, or a test that types. What the
+    // box reports while the form is setting its text is the form's own text, not an edit.
     void edited(std::string text);
 
 private:
-    void store(std::string text, bool tell_backend);
-
     Rect rect_;
     std::string text_;
+    bool setting_text_ = false;
     std::optional<Colour> back_colour_;
     std::optional<Colour> fore_colour_;
     Font font_;
@@ -186,6 +197,8 @@ public:
 
     const std::string& caption() const { return caption_; }
     void set_caption(std::string caption);
+    // The caption as a menu shows it: "&" is text, not the mark of an access key.
+    std::string menu_text() const;
     bool separator() const { return caption_ == "-"; }
     bool checked() const { return checked_; }
     void set_checked(bool checked);
@@ -194,6 +207,10 @@ public:
     MenuItem* parent() const { return parent_; }
     // The items below this one, in menu order.
     const std::vector<MenuItem*>& items() const { return items_; }
+    // Where the item stands in its menu (the menu bar, for a menu): how many of the items before
+    // it are there; with `visible_only`, how many of them are visible, for a toolkit that keeps
+    // hidden items out of its menus.
+    int place_in_menu(bool visible_only) const;
 
     std::function<void()> on_click;
     void click();
@@ -317,6 +334,9 @@ public:
     const std::vector<std::unique_ptr<Control>>& controls() const { return controls_; }
     // The menus of the menu bar, left to right.
     std::vector<MenuItem*> menu_bar() const;
+    // The control that takes the focus when nothing else has it: the first visible, enabled
+    // one that takes the focus at all.
+    Control* first_focus() const;
 
     // --- Life ---
     // Loads the form when it is not loaded yet (the load event) and shows it.
@@ -329,12 +349,12 @@ public:
     // the window hides at once and the rest waits until that handler has returned, so that
     // nothing is taken away from under it.
     void unload();
-    bool loaded() const { return loaded_; }
+    bool loaded() const { return life_ != Life::unloaded; }
     // True while its window is on the screen.
-    bool shown() const { return shown_; }
-    bool modal() const { return modal_; }
+    bool shown() const { return life_ == Life::shown; }
+    bool modal() const;
     // The form a modal form was shown over; none for a form shown modeless.
-    Form* owner() const { return owner_; }
+    Form* owner() const;
 
     std::function<void()> on_load;
     std::function<void()> on_query_unload;
@@ -372,12 +392,9 @@ private:
     std::vector<std::unique_ptr<Control>> controls_;
     std::vector<std::unique_ptr<Timer>> timers_;
     std::unique_ptr<FormPeer> peer_;
-    bool loaded_ = false;
-    bool shown_ = false;
-    bool modal_ = false;
-    Form* owner_ = nullptr;
+    // Closing: hidden, its unload waiting for the handlers now running, or running its own.
+    enum class Life { unloaded, loaded, shown, closing } life_ = Life::unloaded;
     int busy_ = 0; // handlers of this form now running
-    bool unload_pending_ = false;
 };
 
 template <class T>

@@ -190,6 +190,75 @@ TEST_F(Layer, AChangeEventRunsOnlyWhenTheTextReallyChanges) {
     EXPECT_EQ(changes, 3);
 }
 
+// A setter announces a change to the window only when it changes a value, and what a text box
+// reports while its text is being set is not taken for the user's edit.
+TEST_F(Layer, ChangesAreAnnouncedOnceAndTheTextBeingSetIsNoEdit) {
+    Form& f = new_form("f");
+    TextBox& box = f.add<TextBox>("txt");
+    Label& label = f.add<Label>("lbl");
+    Image& image = f.add<Image>("img");
+    Button& button = f.add<Button>("cmd");
+    f.show();
+    int announced = 0;
+    backend.on_announce = [&](Control* control, Property property) {
+        ++announced;
+        if (control == &box && property == Property::text)
+            box.edited("echo of " + box.text());
+    };
+    int changes = 0;
+    box.on_change = [&] { ++changes; };
+    const std::vector<std::function<void()>> setters = {
+        [&] {
+            box.place({1, 2, 3, 4});
+        },
+        [&] {
+            box.set_font({"Arial", 12, 700});
+        },
+        [&] { box.set_text("7"); },
+        [&] { box.set_tooltip("tip"); },
+        [&] { label.move(5, 6); },
+        [&] { label.set_bold(true); },
+        [&] {
+            image.place({1, 2, 3, 4});
+        },
+        [&] {
+            button.place({1, 2, 3, 4});
+        },
+        [&] { f.set_back_colour(0x123456); },
+        [&] { f.set_outer_height(2300); },
+        [&] { f.set_client_size(100, 200); },
+        [&] { button.set_enabled(false); },
+    };
+    for (std::size_t i = 0; i < setters.size(); ++i) {
+        setters[i]();
+        setters[i]();
+        EXPECT_EQ(announced, int(i) + 1) << "setter " << i;
+    }
+    EXPECT_EQ(box.text(), "7");
+    EXPECT_EQ(changes, 1);
+    box.edited("8");
+    EXPECT_EQ(box.text(), "8");
+    EXPECT_EQ(changes, 2);
+}
+
+// Whatever the backend, the focus goes first to the first visible, enabled box or button.
+TEST_F(Layer, TheFirstFocusIsTheFirstVisibleEnabledBoxOrButton) {
+    Form& f = new_form("f");
+    f.add<Label>("lbl");
+    f.add<Image>("img");
+    TextBox& hidden = f.add<TextBox>("txtHidden");
+    Button& disabled = f.add<Button>("cmdDisabled");
+    TextBox& last = f.add<TextBox>("txtLast");
+    hidden.set_visible(false);
+    disabled.set_enabled(false);
+    EXPECT_EQ(f.first_focus(), &last);
+    disabled.set_enabled(true);
+    EXPECT_EQ(f.first_focus(), &disabled);
+    last.set_visible(false);
+    disabled.set_visible(false);
+    EXPECT_EQ(f.first_focus(), nullptr);
+}
+
 TEST_F(Layer, KeysReachTheFormOnlyWithKeyPreviewAndNothingReachesAFormBelowAModalOne) {
     Form& main = new_form("main");
     MenuItem& menu = main.add<MenuItem>("mnoptions", "Options", nullptr);
@@ -238,6 +307,11 @@ TEST_F(Layer, ControlArrayItemsLoadOnceAndMenuItemsStandAfterTheItemBelowThem) {
     for (const MenuItem* m : menu.items())
         order.push_back(m->name());
     EXPECT_EQ(order, (std::vector<std::string>{"mncom(0)", "mncom(1)", "mncom(2)", "mnAuto"}));
+    // Among all its siblings, or only the visible ones for a toolkit that leaves hidden ones out.
+    EXPECT_EQ(menu.items().back()->place_in_menu(false), 3);
+    EXPECT_EQ(menu.items().back()->place_in_menu(true), 1);
+    EXPECT_EQ(f.add<MenuItem>("mnHelp", "R&D && more", nullptr).place_in_menu(true), 1);
+    EXPECT_EQ(f.menu_bar().back()->menu_text(), "R&&D &&&& more");
     EXPECT_EQ(items[2].caption(), "none");
     EXPECT_FALSE(items[2].visible());
     EXPECT_FALSE(items[2].checked());

@@ -4,21 +4,31 @@ namespace window_system::headless {
 
 namespace {
 
-// Nothing to show: the model holds every property the tests read.
+// Nothing to show: the model holds every property the tests read. The changes the form
+// announces go to the test that listens.
 class Window : public FormPeer {
 public:
+    explicit Window(Backend& backend) : backend_(backend) {}
     void show() override {}
     void hide() override {}
-    void changed(Property) override {}
-    void changed(Control&, Property) override {}
+    void changed(Property property) override { announce(nullptr, property); }
+    void changed(Control& control, Property property) override { announce(&control, property); }
     void added(Control&) override {}
     void paint_now() override {}
+
+private:
+    void announce(Control* control, Property property) {
+        if (backend_.on_announce)
+            backend_.on_announce(control, property);
+    }
+
+    Backend& backend_;
 };
 
 } // namespace
 
 std::unique_ptr<FormPeer> Backend::create_window(Form&) {
-    return std::make_unique<Window>();
+    return std::make_unique<Window>(*this);
 }
 
 void Backend::run_until_unloaded(Form& form) {

@@ -41,6 +41,8 @@ public:
     std::optional<std::int64_t> wake_up() const { return wake_; }
 
     std::string separator = ".";
+    // Each change the forms announce to their windows: the control, or null for the form.
+    std::function<void(Control*, Property)> on_announce;
     std::function<void(Form&)> on_modal;
     int left_open = 0;
     int pumps = 0;

@@ -65,11 +65,6 @@ QImage image_of(const Picture& p) {
     return image;
 }
 
-// A caption as a menu shows it: "&" is text, not the mark of an access key.
-QString menu_text(const std::string& caption) {
-    return text(caption).replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
 // The model's key codes for the keys that have one; 0 for the rest.
 int key_code(const QKeyEvent& e) {
     const int k = e.key();
@@ -194,7 +189,6 @@ private:
     QWidget* client_ = nullptr;
     std::map<const Control*, QObject*> widgets_;
     QWidget* last_focusable_ = nullptr;
-    const QLineEdit* setting_text_ = nullptr; // the box whose text the model is setting
     int frame_height_ = 0; // the title bar and borders that fit_height last allowed for
 };
 
@@ -289,7 +283,7 @@ void Window::changed(Property property) {
     case Property::picture:
         window_->setWindowIcon(form_.icon() ? backend_.icon_of(*form_.icon()) : QIcon());
         break;
-    case Property::height:
+    case Property::size:
         fit_height();
         break;
     case Property::colours:
@@ -321,10 +315,7 @@ void Window::build(Control& control) {
         // on-screen keyboard through the accessibility interface), the model hears of it; only
         // the text the model itself sets is its own.
         QObject::connect(edit, &QLineEdit::textChanged, &connections_,
-                         [this, &box, edit](const QString& now) {
-                             if (edit != setting_text_)
-                                 box.edited(now.toStdString());
-                         });
+                         [&box](const QString& now) { box.edited(now.toStdString()); });
         widget = edit;
         break;
     }
@@ -358,7 +349,7 @@ void Window::build(Control& control) {
     for (Property p : {Property::position, Property::text, Property::font, Property::colours,
                        Property::picture, Property::tooltip, Property::enabled, Property::visible})
         apply(control, p);
-    if (control.kind() == Control::Kind::text_box || control.kind() == Control::Kind::button) {
+    if (control.takes_focus()) {
         if (last_focusable_)
             QWidget::setTabOrder(last_focusable_, widget);
         last_focusable_ = widget;
@@ -369,7 +360,7 @@ void Window::build(Control& control) {
 
 void Window::build_menu_item(MenuItem& item) {
     if (!item.parent()) {
-        QMenu* menu = main_->menuBar()->addMenu(menu_text(item.caption()));
+        QMenu* menu = main_->menuBar()->addMenu(text(item.menu_text()));
         menu->setObjectName(text(item.name()));
         menu->setFont(window_->font()); // a popup is a window of its own: it takes no font
         widgets_[&item] = menu;
@@ -382,16 +373,8 @@ void Window::build_menu_item(MenuItem& item) {
     action->setObjectName(text(item.name()));
     action->setSeparator(item.separator());
     action->setCheckable(item.checkable);
-    // Before the action of the item that follows it in the menu, if that one is there yet.
-    const auto& siblings = item.parent()->items();
-    QAction* before = nullptr;
-    for (auto it = std::find(siblings.begin(), siblings.end(), &item) + 1; it != siblings.end();
-         ++it)
-        if (const auto found = widgets_.find(*it); found != widgets_.end()) {
-            before = static_cast<QAction*>(found->second);
-            break;
-        }
-    menu->insertAction(before, action);
+    // Hidden actions stay in a menu: every item before this one has its action there.
+    menu->insertAction(menu->actions().value(item.place_in_menu(false)), action);
     QObject::connect(action, &QAction::triggered, &connections_, [&item, action] {
         action->setChecked(item.checked()); // Qt has flipped the tick; the model flips it
         item.click();
@@ -414,7 +397,7 @@ void Window::apply(Control& control, Property property) {
         if (!action) { // a menu of the menu bar
             auto* menu = static_cast<QMenu*>(object);
             if (property == Property::text)
-                menu->setTitle(menu_text(item.caption()));
+                menu->setTitle(text(item.menu_text()));
             if (property == Property::visible)
                 menu->menuAction()->setVisible(item.visible());
             return;
@@ -422,7 +405,7 @@ void Window::apply(Control& control, Property property) {
         switch (property) {
         case Property::text:
             if (!item.separator())
-                action->setText(menu_text(item.caption()));
+                action->setText(text(item.menu_text()));
             break;
         case Property::checked:
             action->setChecked(item.checked());
@@ -455,9 +438,7 @@ void Window::apply(Control& control, Property property) {
         if (property == Property::position)
             edit->setGeometry(pixels(box.rect()));
         else if (property == Property::text && edit->text() != text(box.text())) {
-            const QLineEdit* outer = std::exchange(setting_text_, edit);
             edit->setText(text(box.text()));
-            setting_text_ = outer;
         } else if (property == Property::font && box.font() != form_.font)
             edit->setFont(font_of(box.font()));
         else if (property == Property::colours)

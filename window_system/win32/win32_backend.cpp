@@ -30,24 +30,9 @@ std::wstring window_text(HWND hwnd) {
     return text;
 }
 
-// A caption as a menu shows it: "&" is text, not the mark of an access key.
-std::wstring menu_text(const std::string& caption) {
-    std::wstring text;
-    for (const wchar_t c : widen(caption)) {
-        text += c;
-        if (c == L'&')
-            text += L'&';
-    }
-    return text;
-}
-
 int shift_state() {
     return (GetKeyState(VK_SHIFT) < 0 ? shift_key : 0) |
            (GetKeyState(VK_CONTROL) < 0 ? ctrl_key : 0) | (GetKeyState(VK_MENU) < 0 ? alt_key : 0);
-}
-
-bool is_focusable(const Control& control) {
-    return control.kind() == Control::Kind::text_box || control.kind() == Control::Kind::button;
 }
 
 // Without input, keys and clicks stay queued: the input queue is left out, and so are
@@ -199,7 +184,6 @@ private:
     void build(Control& control);
     void build_menu(MenuItem& item);
     HMENU parent_menu(const MenuItem& item) const;
-    UINT position_of(const MenuItem& item) const;
     void put_in(MenuItem& item);
     void take_out(MenuItem& item);
     void apply(Control& control, Property property);
@@ -213,7 +197,6 @@ private:
     void fit_size();
     void rescale(int dpi, const RECT& suggested);
     Label* caption_of(const Control& control) const;
-    HWND first_focusable() const;
     void restore_focus();
     void give_back_owner();
     HBRUSH back_brush();
@@ -231,8 +214,6 @@ private:
     std::map<HWND, std::string> pending_tips_; // tips set before that
     HWND disabled_owner_ = nullptr;
     HWND last_focus_ = nullptr;
-    HWND setting_text_ = nullptr; // the box whose text the model is setting
-    std::vector<MenuItem*> bar_items_;
     std::map<const Control*, HWND> children_;
     std::map<HWND, Control*> by_hwnd_;
     std::map<int, Control*> by_id_;
@@ -240,9 +221,9 @@ private:
     std::set<HWND> tools_; // the children that have a tooltip
 };
 
-Window::Window(Backend& backend, Form& form)
-    : backend_(backend), form_(form), dpi_(backend.dpi_), bar_items_(form.menu_bar()) {
-    const bool with_menu = !bar_items_.empty();
+Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form), dpi_(backend.dpi_) {
+    const std::vector<MenuItem*> menus = form.menu_bar();
+    const bool with_menu = !menus.empty();
     const HWND owner = form.owner() ? backend.hwnd_of(*form.owner()) : nullptr;
     if (const Window* below = backend.window_of(owner))
         dpi_ = below->dpi_; // a dialog starts at the DPI of the window it opens over
@@ -286,7 +267,7 @@ Window::Window(Backend& backend, Form& form)
 
     if (with_menu) {
         bar_ = CreateMenu();
-        for (MenuItem* menu : bar_items_)
+        for (MenuItem* menu : menus)
             build_menu(*menu);
         SetMenu(hwnd_, bar_);
     }
@@ -361,22 +342,13 @@ void Window::give_back_owner() {
     disabled_owner_ = nullptr;
 }
 
-HWND Window::first_focusable() const {
-    for (const auto& control : form_.controls())
-        if (is_focusable(*control))
-            if (const HWND child = child_of(*control);
-                child && IsWindowEnabled(child) && IsWindowVisible(child))
-                return child;
-    return nullptr;
-}
-
 // The focus goes back where it was when the window was last active, or to the first control
 // that takes it.
 void Window::restore_focus() {
     HWND target = last_focus_;
     if (!target || !IsWindow(target) || !IsChild(hwnd_, target) || !IsWindowEnabled(target) ||
         !IsWindowVisible(target))
-        target = first_focusable();
+        target = form_.first_focus() ? child_of(*form_.first_focus()) : nullptr;
     if (target)
         SetFocus(target);
 }
@@ -389,7 +361,7 @@ void Window::changed(Property property) {
     case Property::picture:
         set_icons();
         break;
-    case Property::height:
+    case Property::size:
         fit_size();
         break;
     case Property::colours:
@@ -482,26 +454,12 @@ HMENU Window::parent_menu(const MenuItem& item) const {
     return it == menus_.end() ? nullptr : it->second.popup;
 }
 
-// Where the item goes in its menu: after the items before it in the model that are in the
-// menu now.
-UINT Window::position_of(const MenuItem& item) const {
-    const std::vector<MenuItem*>& siblings = item.parent() ? item.parent()->items() : bar_items_;
-    UINT position = 0;
-    for (const MenuItem* sibling : siblings) {
-        if (sibling == &item)
-            break;
-        if (const auto it = menus_.find(sibling); it != menus_.end() && it->second.present)
-            ++position;
-    }
-    return position;
-}
-
 void Window::put_in(MenuItem& item) {
     MenuEntry& entry = menus_.at(&item);
     const HMENU menu = parent_menu(item);
     if (entry.present || !menu)
         return;
-    std::wstring text = menu_text(item.caption());
+    std::wstring text = widen(item.menu_text());
     MENUITEMINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STATE;
@@ -517,7 +475,7 @@ void Window::put_in(MenuItem& item) {
         info.fMask |= MIIM_SUBMENU;
         info.hSubMenu = entry.popup;
     }
-    entry.present = InsertMenuItemW(menu, position_of(item), TRUE, &info) != FALSE;
+    entry.present = InsertMenuItemW(menu, UINT(item.place_in_menu(true)), TRUE, &info) != FALSE;
 }
 
 void Window::take_out(MenuItem& item) {
@@ -526,7 +484,7 @@ void Window::take_out(MenuItem& item) {
     if (!entry.present || !menu)
         return;
     // RemoveMenu, not DeleteMenu: a menu of its own stays for when the item comes back.
-    RemoveMenu(menu, position_of(item), MF_BYPOSITION);
+    RemoveMenu(menu, UINT(item.place_in_menu(true)), MF_BYPOSITION);
     entry.present = false;
 }
 
@@ -545,23 +503,23 @@ void Window::apply_menu(MenuItem& item, Property property) {
         break;
     case Property::text:
         if (present) {
-            std::wstring text = menu_text(item.caption());
+            std::wstring text = widen(item.menu_text());
             MENUITEMINFOW info{};
             info.cbSize = sizeof info;
             info.fMask = MIIM_FTYPE | (item.separator() ? 0 : MIIM_STRING);
             info.fType = item.separator() ? MFT_SEPARATOR : MFT_STRING;
             info.dwTypeData = text.data();
-            SetMenuItemInfoW(menu, position_of(item), TRUE, &info);
+            SetMenuItemInfoW(menu, UINT(item.place_in_menu(true)), TRUE, &info);
         }
         break;
     case Property::checked:
         if (present)
-            CheckMenuItem(menu, position_of(item),
+            CheckMenuItem(menu, UINT(item.place_in_menu(true)),
                           MF_BYPOSITION | (item.checked() ? MF_CHECKED : MF_UNCHECKED));
         break;
     case Property::enabled:
         if (present)
-            EnableMenuItem(menu, position_of(item),
+            EnableMenuItem(menu, UINT(item.place_in_menu(true)),
                            MF_BYPOSITION | (item.enabled() ? MF_ENABLED : MF_GRAYED));
         break;
     default:
@@ -738,10 +696,7 @@ void Window::set_text(HWND child, const std::string& text) {
     const std::wstring wide = widen(text);
     if (window_text(child) == wide)
         return;
-    const HWND outer = setting_text_;
-    setting_text_ = child;
     SetWindowTextW(child, wide.c_str());
-    setting_text_ = outer;
 }
 
 void Window::set_font(HWND child, const Font& font) {
@@ -855,7 +810,7 @@ LRESULT Window::command(WPARAM wp, LPARAM lp) {
     if (it == by_hwnd_.end())
         return 0;
     Control& control = *it->second;
-    if (control.kind() == Control::Kind::text_box && code == EN_CHANGE && from != setting_text_)
+    if (control.kind() == Control::Kind::text_box && code == EN_CHANGE)
         static_cast<TextBox&>(control).edited(narrow(window_text(from)));
     else if (control.kind() == Control::Kind::button && code == BN_CLICKED)
         static_cast<Button&>(control).click();
