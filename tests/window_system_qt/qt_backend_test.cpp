@@ -1,7 +1,7 @@
 // The Qt backend on Qt's offscreen platform: what the model holds reaches the real widgets.
+#include "backend.h"
 #include "frmNimbrel.h"
 #include "pictures.h"
-#include "qt_backend.h"
 #include "scripted_stations.h"
 #include "settings_store.h"
 #include "temp_dir.h"
