@@ -8,7 +8,6 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 
@@ -131,39 +130,11 @@ void Window::changed(Control& control, Property property) {
 }
 
 void Window::apply(Control& control, Property property) {
-    QObject* object = widgets_.at(&control);
     if (control.kind() == Control::Kind::menu_item) {
-        const auto& item = static_cast<const MenuItem&>(control);
-        auto* action = qobject_cast<QAction*>(object);
-        if (!action) { // a menu of the menu bar
-            auto* menu = static_cast<QMenu*>(object);
-            if (property == Property::text)
-                menu->setTitle(text(item.menu_text()));
-            if (property == Property::visible)
-                menu->menuAction()->setVisible(item.visible());
-            return;
-        }
-        switch (property) {
-        case Property::text:
-            if (!item.separator())
-                action->setText(text(item.menu_text()));
-            break;
-        case Property::checked:
-            action->setChecked(item.checked());
-            break;
-        case Property::enabled:
-            action->setEnabled(item.enabled());
-            break;
-        case Property::visible:
-            action->setVisible(item.visible());
-            break;
-        default:
-            break;
-        }
+        apply_menu(static_cast<MenuItem&>(control), property);
         return;
     }
-
-    auto* widget = static_cast<QWidget*>(object);
+    auto* widget = static_cast<QWidget*>(widgets_.at(&control));
     if (property == Property::visible) {
         widget->setVisible(control.visible());
         return;

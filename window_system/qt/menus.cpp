@@ -32,7 +32,37 @@ void Window::build_menu_item(MenuItem& item) {
     });
     widgets_[&item] = action;
     for (Property p : {Property::text, Property::checked, Property::enabled, Property::visible})
-        apply(item, p);
+        apply_menu(item, p);
+}
+
+void Window::apply_menu(MenuItem& item, Property property) {
+    QObject* object = widgets_.at(&item);
+    auto* action = qobject_cast<QAction*>(object);
+    if (!action) { // a menu of the menu bar
+        auto* menu = static_cast<QMenu*>(object);
+        if (property == Property::text)
+            menu->setTitle(text(item.menu_text()));
+        if (property == Property::visible)
+            menu->menuAction()->setVisible(item.visible());
+        return;
+    }
+    switch (property) {
+    case Property::text:
+        if (!item.separator())
+            action->setText(text(item.menu_text()));
+        break;
+    case Property::checked:
+        action->setChecked(item.checked());
+        break;
+    case Property::enabled:
+        action->setEnabled(item.enabled());
+        break;
+    case Property::visible:
+        action->setVisible(item.visible());
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace window_system::qt

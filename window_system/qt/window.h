@@ -84,6 +84,7 @@ private:
     void fit_height();
     // menus.cpp
     void build_menu_item(MenuItem& item);
+    void apply_menu(MenuItem& item, Property property);
     // controls.cpp
     void build(Control& control);
     void apply(Control& control, Property property);
