@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
         calls = std::make_unique<QSocketNotifier>(instance.calls_fd(), QSocketNotifier::Read);
         QObject::connect(calls.get(), &QSocketNotifier::activated, [&] {
             if (instance.take_calls())
-                bring_to_front(backend.widget_of(window));
+                bring_to_front(backend.window_of(window));
         });
     }
 

@@ -34,7 +34,7 @@ protected:
         ports.add(1);
         ports.add(3, "", "COM3 & more");
         window.show();
-        top = backend.widget_of(window);
+        top = backend.window_of(window);
         ASSERT_NE(top, nullptr);
         QApplication::setActiveWindow(top);
         ASSERT_TRUE(QTest::qWaitForWindowActive(top));

@@ -64,14 +64,14 @@ std::string Backend::decimal_separator() {
     return QLocale().decimalPoint().toStdString();
 }
 
-QWidget* Backend::widget_of(const Form& form) const {
+QWidget* Backend::window_of(const Form& form) const {
     for (const auto& [widget, window] : windows_)
         if (&window->form() == &form)
             return const_cast<QWidget*>(widget);
     return nullptr;
 }
 
-const QIcon& Backend::icon_of(const Picture& picture) {
+const QIcon& Backend::icon(const Picture& picture) {
     auto it = icons_.find(&picture);
     if (it == icons_.end())
         it = icons_.emplace(&picture, QIcon(QPixmap::fromImage(image_of(picture)))).first;

@@ -107,7 +107,7 @@ void Window::build(Control& control) {
         break;
     }
     case Control::Kind::menu_item:
-        build_menu_item(static_cast<MenuItem&>(control));
+        build_menu(static_cast<MenuItem&>(control));
         return;
     }
     widget->setObjectName(text(control.name()));

@@ -9,14 +9,14 @@
 
 namespace window_system::qt {
 
-void Window::build_menu_item(MenuItem& item) {
+void Window::build_menu(MenuItem& item) {
     if (!item.parent()) {
         QMenu* menu = main_->menuBar()->addMenu(text(item.menu_text()));
         menu->setObjectName(text(item.name()));
         menu->setFont(window_->font()); // a popup is a window of its own: it takes no font
         widgets_[&item] = menu;
         for (MenuItem* child : item.items())
-            build_menu_item(*child);
+            build_menu(*child);
         return;
     }
     auto* menu = static_cast<QMenu*>(widgets_.at(item.parent()));

@@ -16,7 +16,7 @@ namespace window_system::qt {
 
 Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form) {
     const std::vector<MenuItem*> menus = form.menu_bar();
-    QWidget* owner = form.owner() ? backend.widget_of(*form.owner()) : nullptr;
+    QWidget* owner = form.owner() ? backend.window_of(*form.owner()) : nullptr;
     if (!menus.empty()) {
         main_ = new TopLevel<QMainWindow>(owner);
         window_ = main_;
@@ -35,7 +35,7 @@ Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form) {
         client_->setAutoFillBackground(true);
     }
     if (form.icon())
-        window_->setWindowIcon(backend.icon_of(*form.icon()));
+        window_->setWindowIcon(backend.icon(*form.icon()));
 
     for (MenuItem* menu : menus)
         build(*menu);
@@ -51,11 +51,11 @@ Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form) {
     const auto close = [this] { form_.unload(); };
     const auto shown = [this] {
         // The frame is known only once the window system has put the window on screen.
-        QTimer::singleShot(0, &connections_, [this] { fit_height(); });
+        QTimer::singleShot(0, &connections_, [this] { fit_size(); });
     };
     const auto moved = [this] {
         if (window_->frameGeometry().height() - window_->geometry().height() != frame_height_)
-            fit_height();
+            fit_size();
     };
     if (main_) {
         main_->on_close = close;
@@ -101,10 +101,10 @@ void Window::changed(Property property) {
         window_->setWindowTitle(text(form_.caption()));
         break;
     case Property::picture:
-        window_->setWindowIcon(form_.icon() ? backend_.icon_of(*form_.icon()) : QIcon());
+        window_->setWindowIcon(form_.icon() ? backend_.icon(*form_.icon()) : QIcon());
         break;
     case Property::size:
-        fit_height();
+        fit_size();
         break;
     case Property::colours:
         set_colours(client_, QPalette::Window, form_.back_colour(), QPalette::WindowText, {});
@@ -115,7 +115,7 @@ void Window::changed(Property property) {
     }
 }
 
-void Window::fit_height() {
+void Window::fit_size() {
     if (!form_.outer_height())
         return;
     // The outer height counts the title bar and borders; the window system reports them once

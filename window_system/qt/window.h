@@ -81,9 +81,9 @@ public:
     QWidget* widget() const { return window_; }
 
 private:
-    void fit_height();
+    void fit_size();
     // menus.cpp
-    void build_menu_item(MenuItem& item);
+    void build_menu(MenuItem& item);
     void apply_menu(MenuItem& item, Property property);
     // controls.cpp
     void build(Control& control);
@@ -100,7 +100,7 @@ private:
     QWidget* client_ = nullptr;
     std::map<const Control*, QObject*> widgets_;
     QWidget* last_focusable_ = nullptr;
-    int frame_height_ = 0; // the title bar and borders that fit_height last allowed for
+    int frame_height_ = 0; // the title bar and borders that fit_size last allowed for
 };
 
 } // namespace window_system::qt
