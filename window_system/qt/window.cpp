@@ -86,12 +86,8 @@ void Window::show() {
     if (form_.centred)
         if (QScreen* screen = window_->screen())
             window_->move(screen->availableGeometry().center() - window_->rect().center());
-    for (const auto& control : form_.controls())
-        if (control->enabled() && (control->kind() == Control::Kind::text_box ||
-                                   control->kind() == Control::Kind::button)) {
-            static_cast<QWidget*>(widgets_.at(control.get()))->setFocus();
-            break;
-        }
+    if (Control* first = form_.first_focus())
+        static_cast<QWidget*>(widgets_.at(first))->setFocus();
     window_->show();
 }
 
