@@ -3,9 +3,9 @@
 // the port is stored and let go of, and the program ends with status 0. A second start in the
 // same user session brings this copy's window to the front and ends with status 0, before it
 // opens a window or touches the port.
+#include "backend.h"
 #include "desktop.h"
 #include "program.h"
-#include "qt_backend.h"
 #include "single_instance.h"
 
 #include <QApplication>
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
         calls = std::make_unique<QSocketNotifier>(instance.calls_fd(), QSocketNotifier::Read);
         QObject::connect(calls.get(), &QSocketNotifier::activated, [&] {
             if (instance.take_calls())
-                bring_to_front(backend.widget_of(window));
+                bring_to_front(backend.window_of(window));
         });
     }
 

@@ -1,7 +1,7 @@
 // The Qt backend on Qt's offscreen platform: what the model holds reaches the real widgets.
+#include "backend.h"
 #include "frmNimbrel.h"
 #include "pictures.h"
-#include "qt_backend.h"
 #include "scripted_stations.h"
 #include "settings_store.h"
 #include "temp_dir.h"
@@ -34,7 +34,7 @@ protected:
         ports.add(1);
         ports.add(3, "", "COM3 & more");
         window.show();
-        top = backend.widget_of(window);
+        top = backend.window_of(window);
         ASSERT_NE(top, nullptr);
         QApplication::setActiveWindow(top);
         ASSERT_TRUE(QTest::qWaitForWindowActive(top));

@@ -35,9 +35,9 @@ public:
     std::string decimal_separator() override;
 
     // The window that shows `form`, while it is loaded; for tests that look at the widgets.
-    QWidget* widget_of(const Form& form) const;
+    QWidget* window_of(const Form& form) const;
     // The picture as a Qt icon, made once per picture.
-    const QIcon& icon_of(const Picture& picture);
+    const QIcon& icon(const Picture& picture);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
