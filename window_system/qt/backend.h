@@ -34,7 +34,8 @@ public:
     void pause(int ms) override;
     std::string decimal_separator() override;
 
-    // The window that shows `form`, while it is loaded; for tests that look at the widgets.
+    // The window that shows `form`, while it is loaded: the owner of a dialog, the window a
+    // second start brings to the front, and what tests look at.
     QWidget* window_of(const Form& form) const;
     // The picture as a Qt icon, made once per picture.
     const QIcon& icon(const Picture& picture);
