@@ -113,6 +113,18 @@ void Image::click() {
         form().raise(on_click);
 }
 
+// --- Graph ---
+
+void Graph::place(const Rect& rect) {
+    if (assign(rect_, rect))
+        changed(Property::position);
+}
+
+void Graph::set_plot(Plot plot) {
+    plot_ = std::move(plot);
+    changed(Property::picture);
+}
+
 // --- Button ---
 
 void Button::place(const Rect& rect) {

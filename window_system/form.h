@@ -4,6 +4,7 @@
 #pragma once
 
 #include "picture.h"
+#include "plot.h"
 #include "units.h"
 
 #include <cstdint>
@@ -37,7 +38,7 @@ enum class Property {
     enabled,  // enabled state
     checked,  // a menu item's tick
     position, // left and top
-    picture,  // an image's picture, a form's icon
+    picture,  // an image's picture, a form's icon, a graph's plot
     tooltip,  // a text box's tooltip
     size,     // a form's client size or outer height
 };
@@ -52,7 +53,7 @@ template <class T, class V> bool assign(T& field, V&& value) {
 
 class Control {
 public:
-    enum class Kind { text_box, label, image, button, menu_item };
+    enum class Kind { text_box, label, image, button, menu_item, graph };
 
     virtual ~Control() = default;
     Control(const Control&) = delete;
@@ -165,6 +166,24 @@ public:
 private:
     Rect rect_;
     const Picture* picture_ = nullptr;
+};
+
+// A graph of readings over time. The form sets what it shows; the backend paints the
+// primitives of draw() at the graph's size and shows describe_at() for the pointer.
+class Graph : public Control {
+public:
+    Graph(Form& form, std::string name) : Control(form, std::move(name)) {}
+    Kind kind() const override { return Kind::graph; }
+
+    const Rect& rect() const { return rect_; }
+    void place(const Rect& rect);
+    const Plot& plot() const { return plot_; }
+    // Every plot set is announced: readings come at every tick.
+    void set_plot(Plot plot);
+
+private:
+    Rect rect_;
+    Plot plot_;
 };
 
 class Button : public Control {

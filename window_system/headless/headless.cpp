@@ -12,11 +12,19 @@ public:
     void show() override {}
     void hide() override {}
     void changed(Property property) override { announce(nullptr, property); }
-    void changed(Control& control, Property property) override { announce(&control, property); }
+    void changed(Control& control, Property property) override {
+        if (control.kind() == Control::Kind::graph)
+            paint(static_cast<const Graph&>(control));
+        announce(&control, property);
+    }
     void added(Control&) override {}
     void paint_now() override {}
 
 private:
+    void paint(const Graph& graph) {
+        const Canvas canvas{to_pixels(graph.rect().width), to_pixels(graph.rect().height)};
+        backend_.painted[&graph] = draw(graph.plot(), canvas);
+    }
     void announce(Control* control, Property property) {
         if (backend_.on_announce)
             backend_.on_announce(control, property);
@@ -27,8 +35,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<FormPeer> Backend::create_window(Form&) {
-    return std::make_unique<Window>(*this);
+std::unique_ptr<FormPeer> Backend::create_window(Form& form) {
+    auto window = std::make_unique<Window>(*this);
+    for (const auto& control : form.controls())
+        if (control->kind() == Control::Kind::graph)
+            window->changed(*control, Property::picture);
+    return window;
 }
 
 void Backend::run_until_unloaded(Form& form) {

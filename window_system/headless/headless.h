@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,8 @@ public:
     std::optional<std::int64_t> wake_up() const { return wake_; }
 
     std::string separator = ".";
+    // What each graph on a loaded form painted last, at 96 dpi in a 13-pixel font.
+    std::map<const Graph*, std::vector<Primitive>> painted;
     // Each change the forms announce to their windows: the control, or null for the form.
     std::function<void(Control*, Property)> on_announce;
     std::function<void(Form&)> on_modal;

@@ -106,6 +106,9 @@ void Window::build(Control& control) {
         widget = push;
         break;
     }
+    case Control::Kind::graph:
+        widget = make_graph_widget(static_cast<Graph&>(control), client_);
+        break;
     case Control::Kind::menu_item:
         build_menu(static_cast<MenuItem&>(control));
         return;
@@ -193,6 +196,12 @@ void Window::apply(Control& control, Property property) {
             push->setText(text(button.caption()));
         break;
     }
+    case Control::Kind::graph:
+        if (property == Property::position)
+            widget->setGeometry(pixels(static_cast<const Graph&>(control).rect()));
+        else if (property == Property::picture)
+            widget->update();
+        break;
     case Control::Kind::menu_item:
         break;
     }

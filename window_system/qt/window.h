@@ -25,6 +25,8 @@ QFont font_of(const Font& f);
 QImage image_of(const Picture& p);
 void set_colours(QWidget* w, QPalette::ColorRole back_role, std::optional<Colour> back,
                  QPalette::ColorRole text_role, std::optional<Colour> fore);
+// The widget of a graph (graph.cpp).
+QWidget* make_graph_widget(const Graph& graph, QWidget* parent);
 
 // A top-level window whose close box, showing and moving are the model's to handle.
 template <class Base> class TopLevel : public Base {
