@@ -114,7 +114,6 @@ public:
     using Base::Base;
     std::function<void()> on_close;
     std::function<void()> on_show;
-    std::function<void()> on_move;
 
 protected:
     void closeEvent(QCloseEvent* event) override {
@@ -126,11 +125,6 @@ protected:
         Base::showEvent(event);
         if (on_show)
             on_show();
-    }
-    void moveEvent(QMoveEvent* event) override {
-        Base::moveEvent(event);
-        if (on_move)
-            on_move();
     }
 };
 
@@ -195,7 +189,6 @@ private:
     std::map<const Control*, QObject*> widgets_;
     QWidget* last_focusable_ = nullptr;
     const QLineEdit* setting_text_ = nullptr; // the box whose text the model is setting
-    int frame_height_ = 0; // the title bar and borders that fit_height last allowed for
 };
 
 Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form) {
@@ -234,17 +227,12 @@ Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form) {
 
     const auto close = [this] { form_.unload(); };
     const auto shown = [this] {
-        // The frame is known only once the window system has put the window on screen.
+        // The menu bar has its final style and font once the window is on screen.
         QTimer::singleShot(0, &connections_, [this] { fit_height(); });
-    };
-    const auto moved = [this] {
-        if (window_->frameGeometry().height() - window_->geometry().height() != frame_height_)
-            fit_height();
     };
     if (main_) {
         main_->on_close = close;
         main_->on_show = shown;
-        main_->on_move = moved;
     } else {
         dialog_->on_close = close;
     }
@@ -254,7 +242,7 @@ Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form) {
 Window::~Window() {
     backend_.remove(*this);
     if (main_) {
-        main_->on_close = main_->on_show = main_->on_move = nullptr;
+        main_->on_close = main_->on_show = nullptr;
     } else {
         dialog_->on_close = nullptr;
     }
@@ -302,12 +290,20 @@ void Window::changed(Property property) {
 }
 
 void Window::fit_height() {
-    if (!form_.outer_height())
+    const std::optional<Twips> client = form_.fitted_client_height();
+    if (!client)
         return;
-    // The outer height counts the title bar and borders; the window system reports them once
-    // the window is framed (under a bare X server there are none).
-    frame_height_ = std::max(0, window_->frameGeometry().height() - window_->geometry().height());
-    window_->setFixedHeight(std::max(1, px(*form_.outer_height()) - frame_height_));
+    // The window is the menu bar and the client area; whatever frame the window manager draws
+    // around it, or none, lies outside. The bar is as high as its layout makes it at this
+    // width, wrapped or not.
+    int menu_height = 0;
+    if (main_) {
+        QMenuBar* bar = main_->menuBar();
+        menu_height = bar->heightForWidth(window_->width());
+        if (menu_height < 0)
+            menu_height = bar->sizeHint().height();
+    }
+    window_->setFixedHeight(menu_height + px(*client));
 }
 
 void Window::build(Control& control) {
