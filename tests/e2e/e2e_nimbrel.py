@@ -5,9 +5,11 @@ its window icon and the settings it leaves behind.
 The station answers the first two polls and then falls silent: the reading boxes must turn
 from black (live) to grey (idle), and the window icon from green to red once the sixth poll in
 a row has gone unanswered. Escape closes the window, which stores the port as "weather_com".
+Below the menu bar the window shows the reading rows to their end and nothing of the jet rows,
+and with Show Jet Fields the jet rows too, whatever frame the desktop draws around it.
 With --scale N the program runs at that display scale (QT_SCALE_FACTOR) and every position
-checked scales with it. Every process started here is ended on the way out, also when a check
-fails."""
+checked scales with it; with --wm openbox under that window manager (skipped without it). Every
+process started here is ended on the way out, also when a check fails."""
 
 import argparse
 import ctypes
@@ -25,6 +27,10 @@ GREEN_ICON, RED_ICON = 0xFF00FF00, 0xFFFF0000
 CLIENT_BACK = "F0F0FF"
 LIVE, IDLE = "000000", "808080"
 BOXES = {"txtHumidity": 120, "txtPressure": 525, "txtTemperature": 930}  # tops in twips
+# The height below the menu bar in twips: to the end of the reading rows (the jet rows begin at
+# 1560), or with the jet rows (the calculated jet size ends at 2145).
+CLIENT_WITHOUT_JET, CLIENT_WITH_JET = 1410, 2415
+SKIPPED = 77
 
 _libc = ctypes.CDLL(None, use_errno=True)
 
@@ -105,6 +111,11 @@ class Run:
         if not number:
             raise Failure("Xvfb did not start")
         self.env["DISPLAY"] = ":" + number
+        if self.args.wm == "openbox":
+            self.start(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+            wait_for("openbox managing the display", lambda: "window id" in self.x(
+                "xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout, 10)
 
     def start_station(self):
         sim = self.start([self.args.sim, "--port", "1", "--answer", "2", "--quiet"],
@@ -149,6 +160,25 @@ class Run:
                 return y
         raise Failure("no client area found below the menu bar: %s" % sorted(column.items()))
 
+    def client_height(self):
+        """Pixels below the menu bar: the X window holds the menu bar and the client area, and
+        a frame that the window manager draws lies outside it."""
+        out = self.x("xwininfo", "-id", self.wid).stdout
+        return int(re.search(r"Height: (\d+)", out).group(1)) - self.menu_height()
+
+    def rows_fit(self, jet):
+        want = (CLIENT_WITH_JET if jet else CLIENT_WITHOUT_JET) // TWIP * self.args.scale
+        seen = self.client_height()
+        return seen == want or "%d px below the menu bar, not %d" % (seen, want)
+
+    def show_jet_fields(self):
+        """Options, then up from nothing chosen to its last item: Show Jet Fields."""
+        scale = self.args.scale
+        self.x("xdotool", "mousemove", "--window", self.wid, str(15 * scale), str(8 * scale),
+               "click", "1")
+        time.sleep(0.5)
+        self.x("xdotool", "key", "Up", "Return")
+
     def box_colours(self, top):
         # Inside each box, above the digits and right of them.
         scale = self.args.scale
@@ -189,9 +219,12 @@ class Run:
         scale = self.args.scale
         if scale != 1:
             name = name.replace(".png", "_x%d.png" % scale)
+        # A window manager places the window where it likes: the whole screen then.
+        crop = ["-crop", "%dx%d+0+0" % (400 * scale, 300 * scale)]
+        if self.args.wm != "none":
+            name, crop = name.replace(".png", "_%s.png" % self.args.wm), []
         target = os.path.join(self.args.artefacts, name)
-        self.x("import", "-window", "root", "-crop", "%dx%d+0+0" % (400 * scale, 300 * scale),
-               target)
+        self.x("import", "-window", "root", *crop, target)
         print("screenshot:", target)
 
 
@@ -203,7 +236,15 @@ def run_scenario(scenario, failure_shot):
     ap.add_argument("--sim", required=True)
     ap.add_argument("--artefacts", required=True)
     ap.add_argument("--scale", type=int, default=1, help="the display scale (QT_SCALE_FACTOR)")
-    run = Run(ap.parse_args())
+    ap.add_argument("--wm", choices=["none", "openbox"], default="none",
+                    help="the window manager to run on the display")
+    args = ap.parse_args()
+    if args.wm != "none" and not shutil.which(args.wm):
+        # CI installs it, and must run the test.
+        print("e2e: %s: no %s installed" % ("FAILED" if os.environ.get("CI") else "skipped",
+                                            args.wm))
+        return 1 if os.environ.get("CI") else SKIPPED
+    run = Run(args)
     try:
         scenario(run)
         return 0
@@ -223,6 +264,7 @@ def live_then_lost(run):
     run.start_station()
     run.start_program()
     top = run.menu_height()
+    run.wait_for("the reading rows whole and no jet row", lambda: run.rows_fit(False), 5)
 
     def boxes_are(colour):
         seen = run.box_colours(top)
@@ -245,6 +287,10 @@ def live_then_lost(run):
     if lost_after < 7:
         raise Failure("icon turned red %.1f s after the first missed poll" % lost_after)
     run.screenshot("e2e_lost.png")
+
+    run.show_jet_fields()
+    run.wait_for("the jet rows whole", lambda: run.rows_fit(True), 5)
+    run.screenshot("e2e_jet_fields.png")
 
     run.close_and_check_stored(1)
     print("e2e: live, idle, lost and stored as expected")
