@@ -176,7 +176,8 @@ class Run:
         scale = self.args.scale
         self.x("xdotool", "mousemove", "--window", self.wid, str(15 * scale), str(8 * scale),
                "click", "1")
-        time.sleep(0.5)
+        wait_for("the Options menu open", lambda: len(self.x(
+            "xdotool", "search", "--onlyvisible", "--class", "^nimbrel$").stdout.split()) > 1, 5)
         self.x("xdotool", "key", "Up", "Return")
 
     def box_colours(self, top):
