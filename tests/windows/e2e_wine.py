@@ -132,14 +132,11 @@ class Window:
         return self.children[control_id]["rect"]
 
     def rows_fit(self, jet):
-        """The client area holds the reading rows whole and, with `jet`, the jet rows; without,
-        not a pixel of them."""
-        bottom = self.client[3]
+        """The client area holds the readings whole and the jet rows whole, or not a pixel."""
         if jet:
-            return self.rect(CORRECTED)[3] <= bottom
-        label = next(c["rect"] for c in self.children.values()
-                     if c["text"] == "Original Jet Size")
-        return self.rect(BOXES[2])[3] <= bottom <= min(label[1], self.rect(JET_SIZE)[1])
+            return self.rect(CORRECTED)[3] <= self.client[3]
+        label = next(c["rect"] for c in self.children.values() if c["text"] == "Original Jet Size")
+        return self.rect(BOXES[2])[3] <= self.client[3] <= min(label[1], self.rect(JET_SIZE)[1])
 
 
 def wait_for(what, check, seconds):
