@@ -246,6 +246,15 @@ void Form::set_outer_height(Twips height) {
         changed(Property::size);
 }
 
+std::optional<Twips> Form::fitted_client_height() const {
+    if (!outer_height_)
+        return std::nullopt;
+    // The window system sizes in whole pixels: the pixels of the outer height at 96 dpi, less
+    // the frame's.
+    constexpr Twips pixel = 15;
+    return pixel * std::max(0, *outer_height_ / pixel - standard_frame_pixels);
+}
+
 void Form::set_back_colour(Colour colour) {
     if (assign(back_colour_, colour))
         changed(Property::colours);

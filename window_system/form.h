@@ -23,6 +23,10 @@ class Desktop;
 class Form;
 class FormPeer;
 
+// The standard frame at 96 dpi that outer heights are reckoned on: title bar, menu bar and
+// sizing border together, in pixels.
+inline constexpr int standard_frame_pixels = 59;
+
 // Key codes and shift states of a key-down event.
 inline constexpr int key_escape = 27;
 inline constexpr int shift_key = 1;
@@ -327,9 +331,14 @@ public:
     Twips client_width() const { return client_width_; }
     Twips client_height() const { return client_height_; }
     void set_client_size(Twips width, Twips height);
-    // Set by code: the height of the whole window, title bar, menu bar and frame included.
+    // Set by code: the height of the whole window, title bar, menu bar and frame included, as
+    // on the standard frame at 96 dpi.
     std::optional<Twips> outer_height() const { return outer_height_; }
     void set_outer_height(Twips height);
+    // The height below the menu bar that the outer height leaves on the standard frame; none
+    // while no outer height is set. Backends size the window for this client height, with the
+    // frame and menu bar it really has, so that every desktop shows the same rows.
+    std::optional<Twips> fitted_client_height() const;
     std::optional<Colour> back_colour() const { return back_colour_; }
     void set_back_colour(Colour colour);
     const Picture* icon() const { return icon_; }

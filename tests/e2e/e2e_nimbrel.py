@@ -5,9 +5,10 @@ its window icon and the settings it leaves behind.
 The station answers the first two polls and then falls silent: the reading boxes must turn
 from black (live) to grey (idle), and the window icon from green to red once the sixth poll in
 a row has gone unanswered. Escape closes the window, which stores the port as "weather_com".
+Below the menu bar the window ends with the readings, or with the jet rows after Show Jet Fields.
 With --scale N the program runs at that display scale (QT_SCALE_FACTOR) and every position
-checked scales with it. Every process started here is ended on the way out, also when a check
-fails."""
+checked scales with it; --wm openbox runs that window manager. Every process started here is
+ended on the way out, also when a check fails."""
 
 import argparse
 import ctypes
@@ -25,6 +26,7 @@ GREEN_ICON, RED_ICON = 0xFF00FF00, 0xFFFF0000
 CLIENT_BACK = "F0F0FF"
 LIVE, IDLE = "000000", "808080"
 BOXES = {"txtHumidity": 120, "txtPressure": 525, "txtTemperature": 930}  # tops in twips
+ROWS_END = {False: 1410, True: 2415}  # twips below the menu bar, without and with the jet rows
 
 _libc = ctypes.CDLL(None, use_errno=True)
 
@@ -105,6 +107,10 @@ class Run:
         if not number:
             raise Failure("Xvfb did not start")
         self.env["DISPLAY"] = ":" + number
+        if self.args.wm == "openbox":
+            self.start(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_for("openbox running", lambda: "window id" in self.x(
+                "xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout, 10)
 
     def start_station(self):
         sim = self.start([self.args.sim, "--port", "1", "--answer", "2", "--quiet"],
@@ -149,6 +155,12 @@ class Run:
                 return y
         raise Failure("no client area found below the menu bar: %s" % sorted(column.items()))
 
+    def rows_fit(self, jet):
+        """The X window (a frame lies outside it) ends where the rows do."""
+        height = int(re.search(r"Height: (\d+)", self.x("xwininfo", "-id", self.wid).stdout)[1])
+        seen, want = height - self.menu_height(), ROWS_END[jet] // TWIP * self.args.scale
+        return seen == want or "%d px below the menu bar, not %d" % (seen, want)
+
     def box_colours(self, top):
         # Inside each box, above the digits and right of them.
         scale = self.args.scale
@@ -189,9 +201,10 @@ class Run:
         scale = self.args.scale
         if scale != 1:
             name = name.replace(".png", "_x%d.png" % scale)
+        if self.args.wm != "none":
+            name = name.replace(".png", "_%s.png" % self.args.wm)
         target = os.path.join(self.args.artefacts, name)
-        self.x("import", "-window", "root", "-crop", "%dx%d+0+0" % (400 * scale, 300 * scale),
-               target)
+        self.x("import", "-window", "root", target)  # a window manager places it anywhere
         print("screenshot:", target)
 
 
@@ -203,7 +216,14 @@ def run_scenario(scenario, failure_shot):
     ap.add_argument("--sim", required=True)
     ap.add_argument("--artefacts", required=True)
     ap.add_argument("--scale", type=int, default=1, help="the display scale (QT_SCALE_FACTOR)")
-    run = Run(ap.parse_args())
+    ap.add_argument("--wm", choices=["none", "openbox"], default="none",
+                    help="the window manager to run on the display")
+    args = ap.parse_args()
+    if args.wm != "none" and not shutil.which(args.wm):  # CI installs it and must run the test
+        ci = bool(os.environ.get("CI"))
+        print("e2e: no %s installed: %s" % (args.wm, "a failure under CI" if ci else "skipped"))
+        return 1 if ci else 77
+    run = Run(args)
     try:
         scenario(run)
         return 0
@@ -223,6 +243,7 @@ def live_then_lost(run):
     run.start_station()
     run.start_program()
     top = run.menu_height()
+    run.wait_for("the reading rows whole and no jet row", lambda: run.rows_fit(False), 5)
 
     def boxes_are(colour):
         seen = run.box_colours(top)
@@ -245,6 +266,14 @@ def live_then_lost(run):
     if lost_after < 7:
         raise Failure("icon turned red %.1f s after the first missed poll" % lost_after)
     run.screenshot("e2e_lost.png")
+
+    # Options, then Up from nothing chosen to its last item, Show Jet Fields.
+    run.x("xdotool", "mousemove", "--window", run.wid, "15", "8", "click", "1")
+    run.wait_for("the Options menu", lambda: len(run.x(
+        "xdotool", "search", "--onlyvisible", "--class", "^nimbrel$").stdout.split()) > 1, 5)
+    run.x("xdotool", "key", "Up", "Return")
+    run.wait_for("the jet rows whole", lambda: run.rows_fit(True), 5)
+    run.screenshot("e2e_jet_fields.png")
 
     run.close_and_check_stored(1)
     print("e2e: live, idle, lost and stored as expected")

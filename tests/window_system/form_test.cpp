@@ -1,6 +1,6 @@
 // The form layer on the headless backend: the scheduler's order, held ticks, closing inside a
-// handler, arrived ports, change events, key preview, modal forms, control arrays and number
-// formatting.
+// handler, arrived ports, change events, key preview, modal forms, control arrays, the client
+// height an outer height leaves, and number formatting.
 #include "desktop.h"
 #include "headless.h"
 
@@ -325,6 +325,19 @@ TEST_F(Layer, ControlArrayItemsLoadOnceAndMenuItemsStandAfterTheItemBelowThem) {
     EXPECT_EQ(labels[2].name(), "lblCOM(2)");
     EXPECT_EQ(labels[2].fore_colour(), colours::grey);
     EXPECT_FALSE(labels[2].visible());
+}
+
+TEST_F(Layer, AnOuterHeightLeavesTheClientHeightOfTheStandardFrameInWholePixels) {
+    Form& f = new_form("f");
+    EXPECT_EQ(f.fitted_client_height(), std::nullopt);
+    // Outer height and the height below the menu bar: 59 pixels of frame, the rest cut to
+    // whole pixels.
+    const std::pair<Twips, Twips> cases[] = {{2300, 1410}, {3300, 2415}, {2295, 1410},
+                                             {2294, 1395}, {885, 0},     {600, 0}};
+    for (const auto& [outer, client] : cases) {
+        f.set_outer_height(outer);
+        EXPECT_EQ(f.fitted_client_height(), client) << outer;
+    }
 }
 
 TEST(NumberFormat, PatternsRoundHalvesAwayFromZeroOnTheShortestDecimalText) {

@@ -61,11 +61,12 @@ SECOND_TEXTS = ["61.0", "990.5", "30.1"]
 # What the reading boxes look like, as (background, text colour).
 LIVE, IDLE, LAYOUT = ("000000", "00FF00"), ("808080", "000000"), ("808080", "00FF00")
 GREEN_ICON, RED_ICON = 0xFF00FF00, 0xFFFF0000
-# Outer heights in pixels at 96 dpi: 3300 twips with the jet rows, 2300 without.
-HEIGHT_WITH_JET, HEIGHT_WITHOUT_JET = 220, 153
-# At 144 dpi: the client width (4245 twips), the outer height (2300 twips) and the humidity box
-# in the client area (450, 120, 1605 and 600 twips).
-WIDTH_144, HEIGHT_144, HUMIDITY_144 = 425, 230, [45, 12, 161, 60]
+# Heights below the menu bar in pixels at 96 dpi, whatever frame Wine draws: 2415 twips with the
+# jet rows, 1410 without.
+HEIGHT_WITH_JET, HEIGHT_WITHOUT_JET = 161, 94
+# At 144 dpi: the client width and height (4245 and 1410 twips) and the humidity box in the
+# client area (450, 120, 1605 and 600 twips).
+WIDTH_144, HEIGHT_144, HUMIDITY_144 = 425, 141, [45, 12, 161, 60]
 MISSES_TO_LOST = 6
 
 
@@ -122,13 +123,20 @@ class Window:
         self.children = {c["id"]: c for c in lines[1:]}
 
     def height(self):
-        return self.outer[3] - self.outer[1]
+        return self.client[3] - self.client[1]
 
     def text(self, control_id):
         return self.children[control_id]["text"]
 
     def rect(self, control_id):
         return self.children[control_id]["rect"]
+
+    def rows_fit(self, jet):
+        """The client area holds the readings whole and the jet rows whole, or not a pixel."""
+        if jet:
+            return self.rect(CORRECTED)[3] <= self.client[3]
+        label = next(c["rect"] for c in self.children.values() if c["text"] == "Original Jet Size")
+        return self.rect(BOXES[2])[3] <= self.client[3] <= min(label[1], self.rect(JET_SIZE)[1])
 
 
 def wait_for(what, check, seconds):
@@ -314,7 +322,7 @@ def stored_port_live(d, _stations):
     wait_for("live readings of COM2, green on black", d.shows(LIVE, FIRST_TEXTS), 10)
     wait_for("the connected window icon", lambda: d.icon_is(GREEN_ICON), 3)
     w = d.window(MAIN)
-    if w.height() != HEIGHT_WITHOUT_JET or w.rect(JET_SIZE)[1] < w.client[3]:
+    if w.height() != HEIGHT_WITHOUT_JET or not w.rows_fit(False):
         raise Failure("window %s with client %s: the jet rows (%s) should lie below it"
                       % (w.outer, w.client, w.rect(JET_SIZE)))
     d.digits_at_96 = d.digit_height(w)
@@ -326,7 +334,7 @@ def stored_port_live(d, _stations):
 
     def jet_shown():
         w = d.window(MAIN)
-        if (w.height() == HEIGHT_WITH_JET and w.rect(CORRECTED)[3] <= w.client[3]
+        if (w.height() == HEIGHT_WITH_JET and w.rows_fit(True)
                 and d.get_setting("show_jet") == "1"):
             return True
         return "window %s, client %s, show_jet %s" % (w.outer, w.client,
@@ -357,8 +365,9 @@ def at_144_dpi(d, _stations):
         wait_for("live readings of COM2", d.shows(LIVE, FIRST_TEXTS), 10)
         w = d.window(MAIN)
         humidity = [a - b for a, b in zip(w.rect(BOXES[0]), w.client[:2] * 2)]
-        if (w.client[2] - w.client[0], w.height(), humidity) != (WIDTH_144, HEIGHT_144,
-                                                                  HUMIDITY_144):
+        if ((w.client[2] - w.client[0], w.height(), humidity) != (WIDTH_144, HEIGHT_144,
+                                                                   HUMIDITY_144)
+                or not w.rows_fit(False)):
             raise Failure("window %s, client %s, humidity box %s" % (w.outer, w.client, humidity))
         height = d.digit_height(w)
         print("  digits %d px high at 144 dpi" % height)

@@ -99,20 +99,18 @@ protected:
     std::unique_ptr<main_window::frmNimbrel> window;
 };
 
-TEST_F(Win32Backend, MainWindowClientAreaAndOuterHeightsInPixels) {
+TEST_F(Win32Backend, MainWindowClientAreaInPixelsWithAndWithoutTheJetRows) {
     auto& w = main_window();
     const HWND hwnd = backend.hwnd_of(w);
     ASSERT_EQ(backend.dpi(), 96);
-    EXPECT_EQ(size_of(hwnd, true).cx, 283);  // 4245 twips
-    EXPECT_EQ(size_of(hwnd, false).cy, 153); // 2300 twips
-    // The reading rows end at 1410 twips, in view; the jet rows begin at 1560, below the edge.
-    EXPECT_GE(size_of(hwnd, true).cy, 94);
-    EXPECT_LE(size_of(hwnd, true).cy, 104);
+    EXPECT_EQ(size_of(hwnd, true).cx, 283); // 4245 twips
+    // The reading rows to their end at 1410 twips and no more, whatever frame Wine draws (the
+    // 59 pixels of Windows' make the outer height 2300 twips).
+    EXPECT_EQ(size_of(hwnd, true).cy, 94);
     const LONG width = size_of(hwnd, false).cx;
     choose(hwnd, GetSubMenu(GetMenu(hwnd), 0), L"Show Jet Fields");
     backend.pump(true);
-    EXPECT_EQ(size_of(hwnd, false).cy, 220); // 3300 twips
-    EXPECT_GE(size_of(hwnd, true).cy, 143);  // txtCorr ends at 2145
+    EXPECT_EQ(size_of(hwnd, true).cy, 161); // 2415 twips; txtCorr ends at 2145
     EXPECT_EQ(size_of(hwnd, false).cx, width);
     EXPECT_EQ(store.values["show_jet"], "1");
 }
@@ -173,8 +171,8 @@ TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPix
     win32::Backend& backend = at.backend;
     main_window::frmNimbrel& w = at.w;
     const HWND hwnd = backend.hwnd_of(w);
-    EXPECT_EQ(size_of(hwnd, true).cx, 354);  // 4245 twips: 353.75
-    EXPECT_EQ(size_of(hwnd, false).cy, 192); // 2300 twips: 191.67
+    EXPECT_EQ(size_of(hwnd, true).cx, 354); // 4245 twips: 353.75
+    EXPECT_EQ(size_of(hwnd, true).cy, 118); // 1410 twips: 117.5
     RECT box{};
     GetWindowRect(backend.hwnd_of(w.txtPressure), &box);
     MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&box), 2);
@@ -263,11 +261,11 @@ TEST_F(Win32Backend, AWindowIsLaidOutAgainAtTheDpiWindowsReports) {
         int dpi;
         std::vector<LONG> layout;
     } cases[] = {
-        // Client width, outer height, the pressure box's top and right edge (4245, 2300, 525 and
+        // Client width and height, the pressure box's top and right edge (4245, 1410, 525 and
         // 1605 twips), its font (13.5 points), the labels' font (8 points), the small icon.
-        {144, {425, 230, 53, 161, -27, -16, 24}},
-        {192, {566, 307, 70, 214, -36, -21, 32}},
-        {96, {283, 153, 35, 107, -18, -11, 16}},
+        {144, {425, 141, 53, 161, -27, -16, 24}},
+        {192, {566, 188, 70, 214, -36, -21, 32}},
+        {96, {283, 94, 35, 107, -18, -11, 16}},
     };
     for (const auto& c : cases) {
         // Where Windows would put the window: moved a little, scaled from its size at 96 dpi.
@@ -295,7 +293,7 @@ TEST_F(Win32Backend, AWindowIsLaidOutAgainAtTheDpiWindowsReports) {
         EXPECT_EQ(outer.left, to.left);
         EXPECT_EQ(outer.top, to.top);
         EXPECT_EQ(
-            (std::vector<LONG>{size_of(hwnd, true).cx, outer.bottom - outer.top, box.top, box.right,
+            (std::vector<LONG>{size_of(hwnd, true).cx, size_of(hwnd, true).cy, box.top, box.right,
                                fonts[0].lfHeight, fonts[1].lfHeight, bitmap.bmWidth}),
             c.layout)
             << c.dpi << " dpi";

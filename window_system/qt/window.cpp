@@ -50,17 +50,12 @@ Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form) {
 
     const auto close = [this] { form_.unload(); };
     const auto shown = [this] {
-        // The frame is known only once the window system has put the window on screen.
+        // The menu bar has its final style and font once the window is on screen.
         QTimer::singleShot(0, &connections_, [this] { fit_size(); });
-    };
-    const auto moved = [this] {
-        if (window_->frameGeometry().height() - window_->geometry().height() != frame_height_)
-            fit_size();
     };
     if (main_) {
         main_->on_close = close;
         main_->on_show = shown;
-        main_->on_move = moved;
     } else {
         dialog_->on_close = close;
     }
@@ -70,7 +65,7 @@ Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form) {
 Window::~Window() {
     backend_.remove(*this);
     if (main_) {
-        main_->on_close = main_->on_show = main_->on_move = nullptr;
+        main_->on_close = main_->on_show = nullptr;
     } else {
         dialog_->on_close = nullptr;
     }
@@ -112,12 +107,20 @@ void Window::changed(Property property) {
 }
 
 void Window::fit_size() {
-    if (!form_.outer_height())
+    const std::optional<Twips> client = form_.fitted_client_height();
+    if (!client)
         return;
-    // The outer height counts the title bar and borders; the window system reports them once
-    // the window is framed (under a bare X server there are none).
-    frame_height_ = std::max(0, window_->frameGeometry().height() - window_->geometry().height());
-    window_->setFixedHeight(std::max(1, px(*form_.outer_height()) - frame_height_));
+    // The window is the menu bar and the client area; whatever frame the window manager draws
+    // around it, or none, lies outside. The bar is as high as its layout makes it at this
+    // width, wrapped or not.
+    int menu_height = 0;
+    if (main_) {
+        QMenuBar* bar = main_->menuBar();
+        menu_height = bar->heightForWidth(window_->width());
+        if (menu_height < 0)
+            menu_height = bar->sizeHint().height();
+    }
+    window_->setFixedHeight(menu_height + px(*client));
 }
 
 } // namespace window_system::qt

@@ -28,13 +28,12 @@ void set_colours(QWidget* w, QPalette::ColorRole back_role, std::optional<Colour
 // The widget of a graph (graph.cpp).
 QWidget* make_graph_widget(const Graph& graph, QWidget* parent);
 
-// A top-level window whose close box, showing and moving are the model's to handle.
+// A top-level window whose close box and showing are the model's to handle.
 template <class Base> class TopLevel : public Base {
 public:
     using Base::Base;
     std::function<void()> on_close;
     std::function<void()> on_show;
-    std::function<void()> on_move;
 
 protected:
     void closeEvent(QCloseEvent* event) override {
@@ -46,11 +45,6 @@ protected:
         Base::showEvent(event);
         if (on_show)
             on_show();
-    }
-    void moveEvent(QMoveEvent* event) override {
-        Base::moveEvent(event);
-        if (on_move)
-            on_move();
     }
 };
 
@@ -102,7 +96,6 @@ private:
     QWidget* client_ = nullptr;
     std::map<const Control*, QObject*> widgets_;
     QWidget* last_focusable_ = nullptr;
-    int frame_height_ = 0; // the title bar and borders that fit_size last allowed for
 };
 
 } // namespace window_system::qt

@@ -372,17 +372,17 @@ void Window::changed(Property property) {
     }
 }
 
-// The client area as laid out, also where the menu bar turned out higher than the frame was
-// reckoned (a bar that wraps); the outer height instead where the code has set one.
+// The client area as laid out, or as high as the outer height set by code leaves on the
+// standard frame, whatever frame and menu bar the window really has: the client rectangle lies
+// below the menu bar, also one that wraps.
 void Window::fit_size() {
     RECT outer{};
     GetWindowRect(hwnd_, &outer);
     RECT client{};
     GetClientRect(hwnd_, &client);
     const int width = outer.right - outer.left + px(form_.client_width()) - client.right;
-    const int height = form_.outer_height()
-                           ? px(*form_.outer_height())
-                           : outer.bottom - outer.top + px(form_.client_height()) - client.bottom;
+    const int height = outer.bottom - outer.top - client.bottom +
+                       px(form_.fitted_client_height().value_or(form_.client_height()));
     if (width != outer.right - outer.left || height != outer.bottom - outer.top)
         SetWindowPos(hwnd_, nullptr, 0, 0, width, height,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
