@@ -4,10 +4,10 @@
 // start in the same user session brings this copy's window to the front and ends with status 0,
 // before it opens a window or touches the port. Windows tells the main window when the device
 // of the port it holds is being removed, and the port lets go of it.
+#include "backend.h"
 #include "desktop.h"
 #include "program.h"
 #include "single_instance.h"
-#include "win32_backend.h"
 #include "win32_device_notice.h"
 
 #include <cstdio>

@@ -1,13 +1,14 @@
 // The Win32 backend shows what the model holds: real windows on a display, read back with
 // Win32 calls. Run by run-under-wine on its own X server at 96 dpi.
+#include "backend.h"
 #include "desktop.h"
 #include "frmNimbrel.h"
 #include "memory_store.h"
 #include "pictures.h"
 #include "scripted_stations.h"
 #include "settings_store.h"
+#include "text.h"
 #include "weather.h"
-#include "win32_backend.h"
 
 #include <algorithm>
 #include <commctrl.h>

@@ -31,14 +31,6 @@ inline constexpr int first_control_id = 100;
 inline constexpr const wchar_t* form_class = L"TravenorNimbrelForm";
 inline constexpr const wchar_t* wake_class = L"TravenorNimbrelWake";
 
-// UTF-8 to UTF-16. Bytes that are not UTF-8 (a port name from the registry, say) are taken in
-// the ANSI code page instead.
-std::wstring widen(const std::string& text);
-std::string narrow(const std::wstring& text);
-
-// The screen's dots per inch as the program sees them: the system DPI.
-int system_dpi();
-
 class Backend : public window_system::Backend {
 public:
     // Lays out each window at the DPI of the monitor it is on.
