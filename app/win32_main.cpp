@@ -66,7 +66,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             link.port_lost();
         };
         window.show(); // opens the port: registered once the window is there
-        platform::set_device_notice_window(backend.hwnd_of(window));
+        platform::set_device_notice_window(backend.window_of(window));
         backend.run_until_unloaded(window);
         platform::set_device_notice_window(nullptr);
         return 0;

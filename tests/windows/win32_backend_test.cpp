@@ -102,7 +102,7 @@ protected:
 
 TEST_F(Win32Backend, MainWindowClientAreaAndOuterHeightsInPixels) {
     auto& w = main_window();
-    const HWND hwnd = backend.hwnd_of(w);
+    const HWND hwnd = backend.window_of(w);
     ASSERT_EQ(backend.dpi(), 96);
     EXPECT_EQ(size_of(hwnd, true).cx, 283);  // 4245 twips
     EXPECT_EQ(size_of(hwnd, false).cy, 153); // 2300 twips
@@ -126,8 +126,9 @@ TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresA
         LONG height;
         LONG weight;
         BYTE charset;
-    } cases[] = {{backend.hwnd_of(w.txtPressure), L"Microsoft Sans Serif", -18, 700, ANSI_CHARSET},
-                 {backend.hwnd_of(w.label[1]), L"MS Shell Dlg 2", -11, 400, DEFAULT_CHARSET}};
+    } cases[] = {
+        {backend.window_of(w.txtPressure), L"Microsoft Sans Serif", -18, 700, ANSI_CHARSET},
+        {backend.window_of(w.label[1]), L"MS Shell Dlg 2", -11, 400, DEFAULT_CHARSET}};
     for (const auto& c : cases) {
         LOGFONTW font{};
         ASSERT_NE(GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c.control, WM_GETFONT, 0, 0)),
@@ -139,9 +140,9 @@ TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresA
         EXPECT_EQ(font.lfCharSet, c.charset);
     }
     // One line of the dialog font is 195 twips high.
-    EXPECT_EQ(size_of(backend.hwnd_of(w.label[1]), false).cy, 13);
+    EXPECT_EQ(size_of(backend.window_of(w.label[1]), false).cy, 13);
 
-    const HWND hwnd = backend.hwnd_of(w);
+    const HWND hwnd = backend.window_of(w);
     HWND tips = nullptr;
     while ((tips = FindWindowExW(nullptr, tips, TOOLTIPS_CLASSW, nullptr)) &&
            GetWindow(tips, GW_OWNER) != hwnd) {
@@ -151,7 +152,7 @@ TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresA
     TOOLINFOW tool{};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.hwnd = hwnd;
-    tool.uId = reinterpret_cast<UINT_PTR>(backend.hwnd_of(w.txtPressure));
+    tool.uId = reinterpret_cast<UINT_PTR>(backend.window_of(w.txtPressure));
     tool.lpszText = text;
     SendMessageW(tips, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
     EXPECT_FALSE(w.txtPressure.tooltip().empty());
@@ -173,17 +174,17 @@ TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPix
     WindowAtDpi at(120);
     win32::Backend& backend = at.backend;
     main_window::frmNimbrel& w = at.w;
-    const HWND hwnd = backend.hwnd_of(w);
+    const HWND hwnd = backend.window_of(w);
     EXPECT_EQ(size_of(hwnd, true).cx, 354);  // 4245 twips: 353.75
     EXPECT_EQ(size_of(hwnd, false).cy, 192); // 2300 twips: 191.67
     RECT box{};
-    GetWindowRect(backend.hwnd_of(w.txtPressure), &box);
+    GetWindowRect(backend.window_of(w.txtPressure), &box);
     MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&box), 2);
     EXPECT_EQ(box.left, 38);   // 450 twips: 37.5
     EXPECT_EQ(box.top, 44);    // 525 twips: 43.75
     EXPECT_EQ(box.right, 134); // 1605 twips: 133.75
     for (const auto& [control, height] :
-         {std::pair{backend.hwnd_of(w.txtPressure), -23}, {backend.hwnd_of(w.label[1]), -13}}) {
+         {std::pair{backend.window_of(w.txtPressure), -23}, {backend.window_of(w.label[1]), -13}}) {
         LOGFONTW font{};
         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
                    &font);
@@ -229,7 +230,7 @@ TEST(Win32BackendScaling, ReadingDigitsGrowWithTheDpiAndAreBoldAtEveryDpi) {
         w.txtPressure.set_fore_colour(colours::green);
         w.txtPressure.set_text("10");
         backend.pump(true);
-        const HWND edit = backend.hwnd_of(w.txtPressure);
+        const HWND edit = backend.window_of(w.txtPressure);
         seen[dpi] = digits_in(edit);
         // The same face at the regular weight, to see what bold adds.
         const auto font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
@@ -257,7 +258,7 @@ TEST(Win32BackendScaling, ReadingDigitsGrowWithTheDpiAndAreBoldAtEveryDpi) {
 
 TEST_F(Win32Backend, AWindowIsLaidOutAgainAtTheDpiWindowsReports) {
     auto& w = main_window();
-    const HWND hwnd = backend.hwnd_of(w);
+    const HWND hwnd = backend.window_of(w);
     RECT start{};
     GetWindowRect(hwnd, &start);
     const struct {
@@ -279,12 +280,12 @@ TEST_F(Win32Backend, AWindowIsLaidOutAgainAtTheDpiWindowsReports) {
         RECT outer{};
         GetWindowRect(hwnd, &outer);
         RECT box{};
-        GetWindowRect(backend.hwnd_of(w.txtPressure), &box);
+        GetWindowRect(backend.window_of(w.txtPressure), &box);
         MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&box), 2);
         LOGFONTW fonts[2] = {};
         for (int i = 0; i < 2; ++i)
             GetObjectW(reinterpret_cast<HFONT>(SendMessageW(
-                           backend.hwnd_of(i ? static_cast<Control&>(w.label[1]) : w.txtPressure),
+                           backend.window_of(i ? static_cast<Control&>(w.label[1]) : w.txtPressure),
                            WM_GETFONT, 0, 0)),
                        sizeof fonts[i], &fonts[i]);
         ICONINFO icon{};
@@ -309,8 +310,8 @@ TEST_F(Win32Backend, EachBoxFollowsItsCaptionInTheWindowOrderAndTabWalksTheBoxes
                         &w.txtCorr};
     for (std::int16_t i = 0; i < 5; ++i) {
         // A screen reader names an edit box by the label just before it.
-        const HWND before = GetWindow(backend.hwnd_of(*boxes[i]), GW_HWNDPREV);
-        EXPECT_EQ(before, backend.hwnd_of(w.label[i])) << w.label[i].caption();
+        const HWND before = GetWindow(backend.window_of(*boxes[i]), GW_HWNDPREV);
+        EXPECT_EQ(before, backend.window_of(w.label[i])) << w.label[i].caption();
         wchar_t caption[64] = {};
         GetWindowTextW(before, caption, 64);
         EXPECT_EQ(win32::narrow(caption), boxes[i]->accessible_name);
@@ -318,13 +319,13 @@ TEST_F(Win32Backend, EachBoxFollowsItsCaptionInTheWindowOrderAndTabWalksTheBoxes
     for (int i = 1; i <= 5; ++i) {
         press(GetFocus(), VK_TAB);
         backend.pump(true);
-        EXPECT_EQ(GetFocus(), backend.hwnd_of(*boxes[i % 5])) << "after tab " << i;
+        EXPECT_EQ(GetFocus(), backend.window_of(*boxes[i % 5])) << "after tab " << i;
     }
 }
 
 TEST_F(Win32Backend, PortMenuTicksAndPutsHiddenItemsBackInPlace) {
     auto& w = main_window();
-    const HMENU options = GetSubMenu(GetMenu(backend.hwnd_of(w)), 0);
+    const HMENU options = GetSubMenu(GetMenu(backend.window_of(w)), 0);
     using Items = std::vector<std::wstring>;
     EXPECT_EQ(menu_items(options),
               (Items{L"none", L"COM3", L"[x]COM1", L"-", L"Auto", L"-", L"Show Jet Fields"}));
@@ -348,7 +349,7 @@ TEST_F(Win32Backend, BoxTextsFollowTheModelAndTypingIsAnEdit) {
     int changes = 0;
     box.on_change = [&] { ++changes; };
     form.show();
-    const HWND edit = backend.hwnd_of(box);
+    const HWND edit = backend.window_of(box);
     EXPECT_EQ(GetFocus(), edit);
 
     box.set_text("Temperature (\u00BAC)");
@@ -376,7 +377,7 @@ TEST_F(Win32Backend, BoxColoursArePaintedWithOneBrushPerColour) {
     auto& box = form.add<TextBox>("txtTest");
     box.place({150, 150, 1500, 400});
     form.show();
-    const HWND edit = backend.hwnd_of(box);
+    const HWND edit = backend.window_of(box);
     const std::size_t brushes = backend.brush_count();
     for (int i = 0; i < 50; ++i) {
         box.set_back_colour(i % 2 ? colours::black : colours::grey);
@@ -389,7 +390,7 @@ TEST_F(Win32Backend, BoxColoursArePaintedWithOneBrushPerColour) {
     RECT client{};
     GetClientRect(edit, &client);
     const auto brush = reinterpret_cast<HBRUSH>(
-        SendMessageW(backend.hwnd_of(form), WM_CTLCOLOREDIT, WPARAM(dc), LPARAM(edit)));
+        SendMessageW(backend.window_of(form), WM_CTLCOLOREDIT, WPARAM(dc), LPARAM(edit)));
     LOGBRUSH info{};
     GetObjectW(brush, sizeof info, &info);
     EXPECT_EQ(info.lbColor, RGB(0, 0, 0));
@@ -401,11 +402,11 @@ TEST_F(Win32Backend, BoxColoursArePaintedWithOneBrushPerColour) {
 
 TEST_F(Win32Backend, TabWalksTheBoxesAndEscapeInABoxClosesTheMainWindow) {
     auto& w = main_window();
-    const HWND hwnd = backend.hwnd_of(w);
-    ASSERT_EQ(GetFocus(), backend.hwnd_of(w.txtHumidity));
+    const HWND hwnd = backend.window_of(w);
+    ASSERT_EQ(GetFocus(), backend.window_of(w.txtHumidity));
     press(GetFocus(), VK_TAB);
     backend.pump(true);
-    ASSERT_EQ(GetFocus(), backend.hwnd_of(w.txtPressure)); // the label between is passed over
+    ASSERT_EQ(GetFocus(), backend.window_of(w.txtPressure)); // the label between is passed over
     press(GetFocus(), VK_ESCAPE);
     backend.pump(true);
     EXPECT_FALSE(w.loaded());
@@ -415,7 +416,7 @@ TEST_F(Win32Backend, TabWalksTheBoxesAndEscapeInABoxClosesTheMainWindow) {
 
 TEST_F(Win32Backend, SessionEndClosesTheMainWindowAndStoresThePort) {
     auto& w = main_window();
-    const HWND hwnd = backend.hwnd_of(w);
+    const HWND hwnd = backend.window_of(w);
     EXPECT_EQ(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0), TRUE);
     SendMessageW(hwnd, WM_ENDSESSION, TRUE, 0);
     backend.pump(true);
@@ -429,7 +430,7 @@ TEST_F(Win32Backend, ModalDialogDisablesItsOwnerAndEnterPressesNoButton) {
     owner.set_client_size(3000, 2000);
     owner.add<TextBox>("txtOwner").place({150, 150, 1500, 400});
     owner.show();
-    const HWND owner_hwnd = backend.hwnd_of(owner);
+    const HWND owner_hwnd = backend.window_of(owner);
 
     Form dialog(desktop, "frmDialog");
     dialog.set_client_size(3000, 2000);
@@ -443,7 +444,7 @@ TEST_F(Win32Backend, ModalDialogDisablesItsOwnerAndEnterPressesNoButton) {
     bool owner_enabled = true;
     HWND dialog_owner = nullptr;
     timer.on_timer = [&] {
-        const HWND hwnd = backend.hwnd_of(dialog);
+        const HWND hwnd = backend.window_of(dialog);
         if (++ticks == 1) {
             owner_enabled = IsWindowEnabled(owner_hwnd);
             dialog_owner = GetWindow(hwnd, GW_OWNER);
@@ -473,7 +474,7 @@ TEST_F(Win32Backend, PumpWithoutInputLeavesKeysQueued) {
     form.add<MenuItem>("mnItem", "Item", &menu).on_click = [&] { ++clicks; };
     form.show();
     backend.pump(true);
-    const HWND hwnd = backend.hwnd_of(form);
+    const HWND hwnd = backend.window_of(form);
     choose(hwnd, GetSubMenu(GetMenu(hwnd), 0), L"Item");
     INPUT keys[2] = {};
     for (INPUT& key : keys) {
@@ -482,7 +483,7 @@ TEST_F(Win32Backend, PumpWithoutInputLeavesKeysQueued) {
     }
     keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
     ASSERT_EQ(SendInput(2, keys, sizeof(INPUT)), 2u);
-    PostMessageW(backend.hwnd_of(box), WM_CHAR, 'a', 1);
+    PostMessageW(backend.window_of(box), WM_CHAR, 'a', 1);
     Sleep(100);
 
     backend.pump(false);
@@ -499,7 +500,7 @@ TEST_F(Win32Backend, LabelsSizeThemselvesToTheirCaption) {
     label.move(300, 240);
     label.set_caption("...");
     form.show();
-    const HWND hwnd = backend.hwnd_of(label);
+    const HWND hwnd = backend.window_of(label);
     const SIZE dots = size_of(hwnd, false);
     label.set_caption("Checking COM ports, please wait...");
     const SIZE longer = size_of(hwnd, false);
@@ -521,7 +522,7 @@ TEST_F(Win32Backend, IconsKeepTheirTransparencyAndPicturesTakeClicks) {
     int clicks = 0;
     image.on_click = [&] { ++clicks; };
     form.show();
-    const HWND hwnd = backend.hwnd_of(form);
+    const HWND hwnd = backend.window_of(form);
 
     const auto small_icon = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0));
     ICONINFO parts{};
@@ -537,8 +538,8 @@ TEST_F(Win32Backend, IconsKeepTheirTransparencyAndPicturesTakeClicks) {
     form.set_icon(&main_window::connected_picture());
     EXPECT_NE(reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0)), small_icon);
 
-    PostMessageW(backend.hwnd_of(image), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
-    PostMessageW(backend.hwnd_of(image), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    PostMessageW(backend.window_of(image), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    PostMessageW(backend.window_of(image), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
     backend.pump(true);
     EXPECT_EQ(clicks, 1);
 }
@@ -587,7 +588,7 @@ TEST_F(Win32Backend, DeviceNoticesReachTheRemovalHookAndTheFormsWithTheArrivedPo
     form.show();
     std::vector<void*> removed;
     backend.on_handle_removal = [&](void* handle) { removed.push_back(handle); };
-    const HWND hwnd = backend.hwnd_of(form);
+    const HWND hwnd = backend.window_of(form);
 
     DEV_BROADCAST_HANDLE handle{};
     handle.dbch_size = sizeof handle;

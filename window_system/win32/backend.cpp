@@ -130,19 +130,19 @@ std::unique_ptr<FormPeer> Backend::create_window(Form& form) {
     return std::make_unique<Window>(*this, form);
 }
 
-Window* Backend::window_of(HWND hwnd) const {
+Window* Backend::peer_of(HWND hwnd) const {
     const auto it = windows_.find(hwnd);
     return it == windows_.end() ? nullptr : it->second;
 }
 
-HWND Backend::hwnd_of(const Form& form) const {
+HWND Backend::window_of(const Form& form) const {
     for (const auto& [hwnd, window] : windows_)
         if (&window->form() == &form)
             return hwnd;
     return nullptr;
 }
 
-HWND Backend::hwnd_of(const Control& control) const {
+HWND Backend::window_of(const Control& control) const {
     for (const auto& [hwnd, window] : windows_)
         if (&window->form() == &control.form())
             return window->child_of(control);
@@ -154,15 +154,15 @@ void Backend::handle(MSG& msg) {
     // Key preview: the form hears the key before the focused control, and a key that closed
     // the form goes no further. Escape would otherwise reach the dialog manager as Cancel.
     if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN)
-        if (Window* window = window_of(root)) {
+        if (Window* window = peer_of(root)) {
             Form& form = window->form();
             form.key_down(int(msg.wParam), shift_state());
-            if (!window_of(root) || !form.shown()) {
+            if (!peer_of(root) || !form.shown()) {
                 destroy_doomed();
                 return;
             }
         }
-    if (!window_of(root) || !IsDialogMessageW(root, &msg)) {
+    if (!peer_of(root) || !IsDialogMessageW(root, &msg)) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -60,8 +60,8 @@ public:
 
     // The window of `form` while it is loaded, and the child window of one of its controls;
     // for tests that look at them with Win32 calls.
-    HWND hwnd_of(const Form& form) const;
-    HWND hwnd_of(const Control& control) const;
+    HWND window_of(const Form& form) const;
+    HWND window_of(const Control& control) const;
 
     // GDI objects made once and kept until the backend goes: one brush per colour, one font
     // per name, size and weight, one icon per picture and size.
@@ -75,7 +75,7 @@ private:
     friend class Window;
     // Key preview, Tab through the dialog manager, then the usual translation and dispatch.
     void handle(MSG& msg);
-    Window* window_of(HWND hwnd) const;
+    Window* peer_of(HWND hwnd) const;
     // A form window that goes away while one of its own messages is being handled is
     // destroyed once that message is over.
     void destroy_later(HWND hwnd) { doomed_.push_back(hwnd); }

@@ -14,8 +14,8 @@ namespace window_system::win32 {
 Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form), dpi_(backend.dpi_) {
     const std::vector<MenuItem*> menus = form.menu_bar();
     const bool with_menu = !menus.empty();
-    const HWND owner = form.owner() ? backend.hwnd_of(*form.owner()) : nullptr;
-    if (const Window* below = backend.window_of(owner))
+    const HWND owner = form.owner() ? backend.window_of(*form.owner()) : nullptr;
+    if (const Window* below = backend.peer_of(owner))
         dpi_ = below->dpi_; // a dialog starts at the DPI of the window it opens over
     // A window with a menu bar is a main window: fixed size, minimisable. Any other is a
     // dialog-like popup with a caption and a system menu, owned by the window below it.
@@ -107,7 +107,7 @@ int Window::id_of(const Control& control) const {
 
 void Window::show() {
     if (form_.modal() && form_.owner()) {
-        const HWND owner = backend_.hwnd_of(*form_.owner());
+        const HWND owner = backend_.window_of(*form_.owner());
         if (owner && IsWindowEnabled(owner)) {
             EnableWindow(owner, FALSE);
             disabled_owner_ = owner;
