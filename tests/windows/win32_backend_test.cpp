@@ -2,6 +2,7 @@
 // Win32 calls. Run by run-under-wine on its own X server at 96 dpi.
 #include "backend.h"
 #include "desktop.h"
+#include "dpi.h"
 #include "frmNimbrel.h"
 #include "memory_store.h"
 #include "pictures.h"
@@ -19,6 +20,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,16 @@ SIZE size_of(HWND hwnd, bool client) {
     return {r.right - r.left, r.bottom - r.top};
 }
 
+// Windows' notice that `hwnd` has come onto a monitor at `dpi`, with the place it suggests:
+// `start`, the window at 96 dpi, moved a little and scaled. Returns that place.
+RECT move_to_dpi(HWND hwnd, const RECT& start, int dpi) {
+    const RECT to{start.left + 7, start.top + 5,
+                  start.left + 7 + MulDiv(start.right - start.left, dpi, 96),
+                  start.top + 5 + MulDiv(start.bottom - start.top, dpi, 96)};
+    SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&to));
+    return to;
+}
+
 void press(HWND target, WPARAM key) {
     PostMessageW(target, WM_KEYDOWN, key, 1);
 }
@@ -103,7 +115,7 @@ protected:
 TEST_F(Win32Backend, MainWindowClientAreaAndOuterHeightsInPixels) {
     auto& w = main_window();
     const HWND hwnd = backend.window_of(w);
-    ASSERT_EQ(backend.dpi(), 96);
+    ASSERT_EQ(win32::system_dpi(), 96);
     EXPECT_EQ(size_of(hwnd, true).cx, 283);  // 4245 twips
     EXPECT_EQ(size_of(hwnd, false).cy, 153); // 2300 twips
     // The reading rows end at 1410 twips, in view; the jet rows begin at 1560, below the edge.
@@ -159,39 +171,6 @@ TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresA
     EXPECT_EQ(win32::narrow(text), w.txtPressure.tooltip());
 }
 
-// The main window laid out at `dpi`, shown, with no port.
-struct WindowAtDpi {
-    explicit WindowAtDpi(int dpi) : backend(dpi) { w.show(); }
-    win32::Backend backend;
-    Desktop desktop{backend};
-    test_support::ScriptedStations ports;
-    weather::Link link{ports, ports};
-    MemoryStore store;
-    main_window::frmNimbrel w{desktop, link, store};
-};
-
-TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPixel) {
-    WindowAtDpi at(120);
-    win32::Backend& backend = at.backend;
-    main_window::frmNimbrel& w = at.w;
-    const HWND hwnd = backend.window_of(w);
-    EXPECT_EQ(size_of(hwnd, true).cx, 354);  // 4245 twips: 353.75
-    EXPECT_EQ(size_of(hwnd, false).cy, 192); // 2300 twips: 191.67
-    RECT box{};
-    GetWindowRect(backend.window_of(w.txtPressure), &box);
-    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&box), 2);
-    EXPECT_EQ(box.left, 38);   // 450 twips: 37.5
-    EXPECT_EQ(box.top, 44);    // 525 twips: 43.75
-    EXPECT_EQ(box.right, 134); // 1605 twips: 133.75
-    for (const auto& [control, height] :
-         {std::pair{backend.window_of(w.txtPressure), -23}, {backend.window_of(w.label[1]), -13}}) {
-        LOGFONTW font{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
-                   &font);
-        EXPECT_EQ(font.lfHeight, height); // 13.5 points: 22.5 pixels; 8 points: 13.33
-    }
-}
-
 // The digits a box shows, read back from the window: the height of their ink and the width of
 // the first stem half-way up (for "10", the 1's), in pixels. Ink is what is more green than red
 // or blue.
@@ -220,17 +199,19 @@ std::pair<int, int> digits_in(HWND edit) {
     return {int(ink.size()), int(std::find(stem, middle.end(), false) - stem)};
 }
 
-TEST(Win32BackendScaling, ReadingDigitsGrowWithTheDpiAndAreBoldAtEveryDpi) {
+TEST_F(Win32Backend, ReadingDigitsGrowWithTheDpiAndAreBoldAtEveryDpi) {
+    main_window::frmNimbrel w(desktop, link, store); // no port: the text stays as set
+    w.show();
+    w.txtPressure.set_back_colour(colours::black); // live: green on black
+    w.txtPressure.set_fore_colour(colours::green);
+    w.txtPressure.set_text("10");
+    RECT start{};
+    GetWindowRect(backend.window_of(w), &start);
+    const HWND edit = backend.window_of(w.txtPressure);
     std::map<int, std::pair<int, int>> seen; // height and stem by dpi
     for (const int dpi : {96, 144, 192}) {
-        WindowAtDpi at(dpi);
-        win32::Backend& backend = at.backend;
-        main_window::frmNimbrel& w = at.w;
-        w.txtPressure.set_back_colour(colours::black); // live: green on black
-        w.txtPressure.set_fore_colour(colours::green);
-        w.txtPressure.set_text("10");
+        move_to_dpi(backend.window_of(w), start, dpi);
         backend.pump(true);
-        const HWND edit = backend.window_of(w.txtPressure);
         seen[dpi] = digits_in(edit);
         // The same face at the regular weight, to see what bold adds.
         const auto font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
@@ -265,18 +246,17 @@ TEST_F(Win32Backend, AWindowIsLaidOutAgainAtTheDpiWindowsReports) {
         int dpi;
         std::vector<LONG> layout;
     } cases[] = {
-        // Client width, outer height, the pressure box's top and right edge (4245, 2300, 525 and
-        // 1605 twips), its font (13.5 points), the labels' font (8 points), the small icon.
-        {144, {425, 230, 53, 161, -27, -16, 24}},
-        {192, {566, 307, 70, 214, -36, -21, 32}},
-        {96, {283, 153, 35, 107, -18, -11, 16}},
+        // Client width, outer height, the pressure box's left, top and right edge (4245, 2300,
+        // 450, 525 and 1605 twips), its font (13.5 points), the labels' font (8 points), the
+        // small icon. At 120 dpi each is rounded to the nearest pixel: 353.75, 191.67, 37.5,
+        // 43.75, 133.75, 22.5 and 13.33.
+        {120, {354, 192, 38, 44, 134, -23, -13, 20}},
+        {144, {425, 230, 45, 53, 161, -27, -16, 24}},
+        {192, {566, 307, 60, 70, 214, -36, -21, 32}},
+        {96, {283, 153, 30, 35, 107, -18, -11, 16}},
     };
     for (const auto& c : cases) {
-        // Where Windows would put the window: moved a little, scaled from its size at 96 dpi.
-        const RECT to{start.left + 7, start.top + 5,
-                      start.left + 7 + MulDiv(start.right - start.left, c.dpi, 96),
-                      start.top + 5 + MulDiv(start.bottom - start.top, c.dpi, 96)};
-        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi), reinterpret_cast<LPARAM>(&to));
+        const RECT to = move_to_dpi(hwnd, start, c.dpi);
         RECT outer{};
         GetWindowRect(hwnd, &outer);
         RECT box{};
@@ -297,8 +277,8 @@ TEST_F(Win32Backend, AWindowIsLaidOutAgainAtTheDpiWindowsReports) {
         EXPECT_EQ(outer.left, to.left);
         EXPECT_EQ(outer.top, to.top);
         EXPECT_EQ(
-            (std::vector<LONG>{size_of(hwnd, true).cx, outer.bottom - outer.top, box.top, box.right,
-                               fonts[0].lfHeight, fonts[1].lfHeight, bitmap.bmWidth}),
+            (std::vector<LONG>{size_of(hwnd, true).cx, outer.bottom - outer.top, box.left, box.top,
+                               box.right, fonts[0].lfHeight, fonts[1].lfHeight, bitmap.bmWidth}),
             c.layout)
             << c.dpi << " dpi";
     }
@@ -378,19 +358,26 @@ TEST_F(Win32Backend, BoxColoursArePaintedWithOneBrushPerColour) {
     box.place({150, 150, 1500, 400});
     form.show();
     const HWND edit = backend.window_of(box);
-    const std::size_t brushes = backend.brush_count();
+    const HDC dc = GetDC(edit);
+    // The brush the form hands out for the box, as Windows asks for it when it paints.
+    const auto brush_of_box = [&] {
+        return reinterpret_cast<HBRUSH>(
+            SendMessageW(backend.window_of(form), WM_CTLCOLOREDIT, WPARAM(dc), LPARAM(edit)));
+    };
+    // Wine does not count a process's GDI objects (GetGuiResources): the brushes are told apart
+    // by their handles, which GDI does not soon give again to a brush made after one is deleted.
+    std::set<HBRUSH> brushes;
     for (int i = 0; i < 50; ++i) {
         box.set_back_colour(i % 2 ? colours::black : colours::grey);
         box.set_fore_colour(i % 2 ? colours::green : colours::black);
         backend.pump(true);
+        brushes.insert(brush_of_box());
     }
-    EXPECT_EQ(backend.brush_count(), brushes + 2);
+    EXPECT_EQ(brushes.size(), 2u);
 
-    const HDC dc = GetDC(edit);
     RECT client{};
     GetClientRect(edit, &client);
-    const auto brush = reinterpret_cast<HBRUSH>(
-        SendMessageW(backend.window_of(form), WM_CTLCOLOREDIT, WPARAM(dc), LPARAM(edit)));
+    const HBRUSH brush = brush_of_box();
     LOGBRUSH info{};
     GetObjectW(brush, sizeof info, &info);
     EXPECT_EQ(info.lbColor, RGB(0, 0, 0));

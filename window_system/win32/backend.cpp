@@ -2,7 +2,6 @@
 // windows of the loaded forms.
 #include "backend.h"
 
-#include "dpi.h"
 #include "text.h"
 #include "window.h"
 
@@ -48,11 +47,7 @@ void register_class(HINSTANCE instance, const wchar_t* name, WNDPROC proc) {
 
 } // namespace
 
-Backend::Backend() : Backend(system_dpi()) {
-    monitor_dpi_ = true;
-}
-
-Backend::Backend(int dpi) : instance_(GetModuleHandleW(nullptr)), dpi_(dpi > 0 ? dpi : 96) {
+Backend::Backend() : instance_(GetModuleHandleW(nullptr)) {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_WIN95_CLASSES;

@@ -35,9 +35,6 @@ class Backend : public window_system::Backend {
 public:
     // Lays out each window at the DPI of the monitor it is on.
     Backend();
-    // Lays out each new window at `dpi` dots per inch, for a test of scaling. A window still
-    // follows the DPI changes that Windows reports to it.
-    explicit Backend(int dpi);
     ~Backend() override;
     Backend(const Backend&) = delete;
     Backend& operator=(const Backend&) = delete;
@@ -55,9 +52,6 @@ public:
     // that registered the handle (RegisterDeviceNotification).
     std::function<void(void* handle)> on_handle_removal;
 
-    // The DPI a new window starts at before it knows its monitor's.
-    int dpi() const { return dpi_; }
-
     // The window of `form` while it is loaded, and the child window of one of its controls;
     // for tests that look at them with Win32 calls.
     HWND window_of(const Form& form) const;
@@ -68,8 +62,6 @@ public:
     HBRUSH brush(Colour colour);
     HFONT font(const Font& font, int dpi);
     HICON icon(const Picture& picture, int width, int height);
-    std::size_t brush_count() const { return brushes_.size(); }
-    std::size_t font_count() const { return fonts_.size(); }
 
 private:
     friend class Window;
@@ -87,8 +79,6 @@ private:
 
     HINSTANCE instance_;
     HWND wake_ = nullptr;
-    int dpi_ = 96;
-    bool monitor_dpi_ = false; // each window takes its monitor's DPI
     LARGE_INTEGER frequency_{};
     LARGE_INTEGER start_{};
     std::map<HWND, Window*> windows_;

@@ -11,7 +11,7 @@
 
 namespace window_system::win32 {
 
-Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form), dpi_(backend.dpi_) {
+Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form), dpi_(system_dpi()) {
     const std::vector<MenuItem*> menus = form.menu_bar();
     const bool with_menu = !menus.empty();
     const HWND owner = form.owner() ? backend.window_of(*form.owner()) : nullptr;
@@ -51,9 +51,8 @@ Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form), d
         throw std::runtime_error("cannot create the window of " + form.name());
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     backend_.windows_[hwnd_] = this;
-    if (backend.monitor_dpi_)
-        if (const int dpi = window_dpi(hwnd_))
-            dpi_ = dpi; // the window's place decides, which only now is known
+    if (const int dpi = window_dpi(hwnd_))
+        dpi_ = dpi; // the window's place decides, which only now is known
 
     if (with_menu) {
         bar_ = CreateMenu();
