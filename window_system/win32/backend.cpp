@@ -69,14 +69,6 @@ Backend::~Backend() {
     KillTimer(wake_, wake_timer_id);
     SetWindowLongPtrW(wake_, GWLP_USERDATA, 0);
     DestroyWindow(wake_);
-    for (auto& [colour, brush] : brushes_)
-        DeleteObject(brush);
-    for (auto& [key, font] : fonts_)
-        if (font)
-            DeleteObject(font);
-    for (auto& [key, icon] : icons_)
-        if (icon)
-            DestroyIcon(icon);
     UnregisterClassW(form_class, instance_);
     UnregisterClassW(wake_class, instance_);
 }

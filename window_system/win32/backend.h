@@ -7,12 +7,12 @@
 #pragma once
 
 #include "desktop.h"
+#include "gdi_cache.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 #include <windows.h>
@@ -57,12 +57,6 @@ public:
     HWND window_of(const Form& form) const;
     HWND window_of(const Control& control) const;
 
-    // GDI objects made once and kept until the backend goes: one brush per colour, one font
-    // per name, size and weight, one icon per picture and size.
-    HBRUSH brush(Colour colour);
-    HFONT font(const Font& font, int dpi);
-    HICON icon(const Picture& picture, int width, int height);
-
 private:
     friend class Window;
     // Key preview, Tab through the dialog manager, then the usual translation and dispatch.
@@ -84,9 +78,7 @@ private:
     std::map<HWND, Window*> windows_;
     std::vector<HWND> in_message_; // form windows whose messages are being handled, innermost last
     std::vector<HWND> doomed_;
-    std::map<Colour, HBRUSH> brushes_;
-    std::map<std::tuple<std::string, int, int>, HFONT> fonts_;
-    std::map<std::tuple<const Picture*, int, int>, HICON> icons_;
+    GdiCache gdi_;
 };
 
 } // namespace window_system::win32

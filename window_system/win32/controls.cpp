@@ -72,7 +72,8 @@ void Window::build(Control& control) {
     by_hwnd_[child] = &control;
     by_id_[id] = &control;
     if (control.kind() != Control::Kind::image)
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.font(font, dpi_)), FALSE);
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.gdi_.font(font, dpi_)),
+                     FALSE);
     if (control.kind() == Control::Kind::label)
         fit_label(child, static_cast<const Label&>(control));
     if (control.kind() == Control::Kind::text_box)
@@ -176,7 +177,7 @@ void Window::set_text(HWND child, const std::string& text) {
 }
 
 void Window::set_font(HWND child, const Font& font) {
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.font(font, dpi_)), TRUE);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.gdi_.font(font, dpi_)), TRUE);
 }
 
 // A label is exactly as wide as its caption and one line high, in its own font.
@@ -184,7 +185,7 @@ void Window::fit_label(HWND child, const Label& label) {
     const std::wstring text = widen(label.caption());
     SIZE size{};
     if (const HDC dc = GetDC(child)) {
-        const HGDIOBJ old = SelectObject(dc, backend_.font(label.font(), dpi_));
+        const HGDIOBJ old = SelectObject(dc, backend_.gdi_.font(label.font(), dpi_));
         GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
         TEXTMETRICW metrics{};
         GetTextMetricsW(dc, &metrics);
@@ -238,7 +239,7 @@ LRESULT Window::control_colours(HDC dc, HWND child) {
                                            : GetSysColor(COLOR_WINDOWTEXT));
         SetBkColor(dc,
                    box.back_colour() ? COLORREF(*box.back_colour()) : GetSysColor(COLOR_WINDOW));
-        return reinterpret_cast<LRESULT>(box.back_colour() ? backend_.brush(*box.back_colour())
+        return reinterpret_cast<LRESULT>(box.back_colour() ? backend_.gdi_.brush(*box.back_colour())
                                                            : GetSysColorBrush(COLOR_WINDOW));
     }
     // Labels and buttons lie on the form's background.
@@ -261,7 +262,7 @@ void Window::draw_image(const DRAWITEMSTRUCT& item) {
     const int height = item.rcItem.bottom - item.rcItem.top;
     if (image.picture())
         DrawIconEx(item.hDC, item.rcItem.left, item.rcItem.top,
-                   backend_.icon(*image.picture(), width, height), width, height, 0, nullptr,
+                   backend_.gdi_.icon(*image.picture(), width, height), width, height, 0, nullptr,
                    DI_NORMAL);
 }
 

@@ -1,5 +1,6 @@
 // The GDI objects made once and kept until the backend goes: brushes, fonts and icons.
-#include "backend.h"
+#include "gdi_cache.h"
+
 #include "text.h"
 
 #include <algorithm>
@@ -23,7 +24,18 @@ const wchar_t* truetype_face(const wchar_t* face) {
 
 } // namespace
 
-HBRUSH Backend::brush(Colour colour) {
+GdiCache::~GdiCache() {
+    for (auto& [colour, brush] : brushes_)
+        DeleteObject(brush);
+    for (auto& [key, font] : fonts_)
+        if (font)
+            DeleteObject(font);
+    for (auto& [key, icon] : icons_)
+        if (icon)
+            DestroyIcon(icon);
+}
+
+HBRUSH GdiCache::brush(Colour colour) {
     auto it = brushes_.find(colour);
     if (it == brushes_.end())
         it = brushes_.emplace(colour, CreateSolidBrush(COLORREF(colour & 0xFFFFFF))).first;
@@ -33,7 +45,7 @@ HBRUSH Backend::brush(Colour colour) {
 // The point size in pixels at `dpi`, rounded to the nearest (13.5 points: 18 pixels at 96 dpi,
 // 23 at 120). A named font is taken in the Western character set, as a TrueType face; the empty
 // name is the dialog font.
-HFONT Backend::font(const Font& f, int dpi) {
+HFONT GdiCache::font(const Font& f, int dpi) {
     const int height = -MulDiv(int(std::lround(f.points * 10)), dpi, 720);
     const int weight = std::clamp(f.weight, 1, 1000);
     const auto key = std::make_tuple(f.name, height, weight);
@@ -53,7 +65,7 @@ HFONT Backend::font(const Font& f, int dpi) {
 
 // The picture at `width` x `height` pixels in blocks, unsmoothed: a 32-bit colour bitmap with
 // its alpha, and a monochrome mask that is set where the picture is transparent.
-HICON Backend::icon(const Picture& picture, int width, int height) {
+HICON GdiCache::icon(const Picture& picture, int width, int height) {
     const auto key = std::make_tuple(&picture, width, height);
     if (const auto it = icons_.find(key); it != icons_.end())
         return it->second;

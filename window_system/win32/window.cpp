@@ -216,15 +216,16 @@ void Window::set_icons() {
     HICON small_icon = nullptr;
     HICON big_icon = nullptr;
     if (const Picture* picture = form_.icon()) {
-        small_icon = backend_.icon(*picture, metric(SM_CXSMICON, dpi_), metric(SM_CYSMICON, dpi_));
-        big_icon = backend_.icon(*picture, metric(SM_CXICON, dpi_), metric(SM_CYICON, dpi_));
+        small_icon =
+            backend_.gdi_.icon(*picture, metric(SM_CXSMICON, dpi_), metric(SM_CYSMICON, dpi_));
+        big_icon = backend_.gdi_.icon(*picture, metric(SM_CXICON, dpi_), metric(SM_CYICON, dpi_));
     }
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon));
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon));
 }
 
 HBRUSH Window::back_brush() {
-    return form_.back_colour() ? backend_.brush(*form_.back_colour())
+    return form_.back_colour() ? backend_.gdi_.brush(*form_.back_colour())
                                : GetSysColorBrush(COLOR_BTNFACE);
 }
 
