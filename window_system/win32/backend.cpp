@@ -122,18 +122,15 @@ Window* Backend::peer_of(HWND hwnd) const {
     return it == windows_.end() ? nullptr : it->second;
 }
 
+// Every form's peer is a Window of this backend.
 HWND Backend::window_of(const Form& form) const {
-    for (const auto& [hwnd, window] : windows_)
-        if (&window->form() == &form)
-            return hwnd;
-    return nullptr;
+    const auto* window = static_cast<const Window*>(form.peer());
+    return window ? window->hwnd() : nullptr;
 }
 
 HWND Backend::window_of(const Control& control) const {
-    for (const auto& [hwnd, window] : windows_)
-        if (&window->form() == &control.form())
-            return window->child_of(control);
-    return nullptr;
+    const auto* window = static_cast<const Window*>(control.form().peer());
+    return window ? window->child_of(control) : nullptr;
 }
 
 void Backend::handle(MSG& msg) {

@@ -8,6 +8,36 @@
 
 namespace window_system::win32 {
 
+int Window::id_of(const Control& control) const {
+    const auto& controls = form_.controls();
+    for (std::size_t i = 0; i < controls.size(); ++i)
+        if (controls[i].get() == &control)
+            return first_control_id + int(i);
+    return 0;
+}
+
+// The control with the command id `id`; none for any other id, such as those of the dialog
+// manager's OK and Cancel.
+Control* Window::control_at(int id) const {
+    const auto& controls = form_.controls();
+    const int place = id - first_control_id;
+    return place >= 0 && std::size_t(place) < controls.size() ? controls[std::size_t(place)].get()
+                                                              : nullptr;
+}
+
+// The control of one of this window's children, by the child's id.
+Control* Window::control_of(HWND child) const {
+    if (!child || GetAncestor(child, GA_PARENT) != hwnd_)
+        return nullptr;
+    Control* control = control_at(GetDlgCtrlID(child));
+    return control && control->kind() != Control::Kind::menu_item ? control : nullptr;
+}
+
+HWND Window::child_of(const Control& control) const {
+    const int id = control.kind() == Control::Kind::menu_item ? 0 : id_of(control);
+    return id ? GetDlgItem(hwnd_, id) : nullptr;
+}
+
 void Window::build(Control& control) {
     if (control.kind() == Control::Kind::menu_item) {
         auto& item = static_cast<MenuItem&>(control);
@@ -68,9 +98,6 @@ void Window::build(Control& control) {
                         reinterpret_cast<HMENU>(INT_PTR(id)), backend_.instance_, nullptr);
     if (!child)
         return; // the control is left out; the form works on without it
-    children_[&control] = child;
-    by_hwnd_[child] = &control;
-    by_id_[id] = &control;
     if (control.kind() != Control::Kind::image)
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(backend_.gdi_.font(font, dpi_)),
                      FALSE);
@@ -197,13 +224,20 @@ void Window::fit_label(HWND child, const Label& label) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The tips of the text boxes, once the window has been shown.
+void Window::add_tooltips() {
+    tooltips_ready_ = true;
+    for (const auto& control : form_.controls())
+        if (control->kind() == Control::Kind::text_box)
+            if (const HWND child = child_of(*control))
+                set_tooltip(child, static_cast<const TextBox&>(*control).tooltip());
+}
+
 // The tooltip control is a window of its own, and making it is the dearest step of a window's
 // start: the tips wait until the window is on the screen (make_tooltips, posted by show).
 void Window::set_tooltip(HWND child, const std::string& text) {
-    if (!tooltips_ready_) {
-        pending_tips_[child] = text;
-        return;
-    }
+    if (!tooltips_ready_)
+        return; // add_tooltips makes it
     if (!tooltip_) {
         if (text.empty())
             return;
@@ -229,10 +263,10 @@ void Window::set_tooltip(HWND child, const std::string& text) {
 }
 
 LRESULT Window::control_colours(HDC dc, HWND child) {
-    const auto it = by_hwnd_.find(child);
-    if (it == by_hwnd_.end())
+    const Control* found = control_of(child);
+    if (!found)
         return reinterpret_cast<LRESULT>(back_brush());
-    const Control& control = *it->second;
+    const Control& control = *found;
     if (control.kind() == Control::Kind::text_box) {
         const auto& box = static_cast<const TextBox&>(control);
         SetTextColor(dc, box.fore_colour() ? COLORREF(*box.fore_colour())
@@ -253,10 +287,10 @@ LRESULT Window::control_colours(HDC dc, HWND child) {
 }
 
 void Window::draw_image(const DRAWITEMSTRUCT& item) {
-    const auto it = by_hwnd_.find(item.hwndItem);
-    if (it == by_hwnd_.end() || it->second->kind() != Control::Kind::image)
+    const Control* control = control_of(item.hwndItem);
+    if (!control || control->kind() != Control::Kind::image)
         return;
-    const auto& image = static_cast<const Image&>(*it->second);
+    const auto& image = static_cast<const Image&>(*control);
     FillRect(item.hDC, &item.rcItem, back_brush());
     const int width = item.rcItem.right - item.rcItem.left;
     const int height = item.rcItem.bottom - item.rcItem.top;

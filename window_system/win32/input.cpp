@@ -11,15 +11,15 @@ LRESULT Window::command(WPARAM wp, LPARAM lp) {
     const int code = HIWORD(wp);
     const auto from = reinterpret_cast<HWND>(lp);
     if (!from) { // a menu item; the dialog manager's OK and Cancel find no control
-        const auto it = by_id_.find(id);
-        if (code == 0 && it != by_id_.end() && it->second->kind() == Control::Kind::menu_item)
-            static_cast<MenuItem*>(it->second)->click();
+        Control* item = control_at(id);
+        if (code == 0 && item && item->kind() == Control::Kind::menu_item)
+            static_cast<MenuItem*>(item)->click();
         return 0;
     }
-    const auto it = by_hwnd_.find(from);
-    if (it == by_hwnd_.end())
+    Control* found = control_of(from);
+    if (!found)
         return 0;
-    Control& control = *it->second;
+    Control& control = *found;
     if (control.kind() == Control::Kind::text_box && code == EN_CHANGE)
         static_cast<TextBox&>(control).edited(narrow(window_text(from)));
     else if (control.kind() == Control::Kind::button && code == BN_CLICKED)
@@ -70,11 +70,8 @@ LRESULT Window::on_message(UINT msg, WPARAM wp, LPARAM lp) {
             form_.unload();
         return 0;
     case make_tooltips:
-        if (!tooltips_ready_) {
-            tooltips_ready_ = true;
-            for (const auto& [child, text] : std::exchange(pending_tips_, {}))
-                set_tooltip(child, text);
-        }
+        if (!tooltips_ready_)
+            add_tooltips();
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE;

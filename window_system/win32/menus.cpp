@@ -10,7 +10,6 @@ void Window::build_menu(MenuItem& item) {
     MenuEntry& entry = menus_[&item];
     if (!item.parent() || !item.items().empty())
         entry.popup = CreatePopupMenu();
-    by_id_[id_of(item)] = &item;
     for (MenuItem* child : item.items())
         build_menu(*child);
     if (item.visible())

@@ -67,9 +67,9 @@ Window::Window(Backend& backend, Form& form) : backend_(backend), form_(form), d
     // caption is made right before the box; labels take no focus, so Tab still walks the boxes
     // in the form's order.
     for (const auto& control : form.controls()) {
-        if (control->kind() == Control::Kind::menu_item || children_.count(control.get()))
+        if (control->kind() == Control::Kind::menu_item || child_of(*control))
             continue;
-        if (Label* caption = caption_of(*control); caption && !children_.count(caption))
+        if (Label* caption = caption_of(*control); caption && !child_of(*caption))
             build(*caption);
         build(*control);
     }
@@ -94,14 +94,6 @@ Window::~Window() {
     // A form closed by a message that was sent, not posted (the session's end, say), is
     // handled inside GetMessageW, which would go on waiting: this wakes the loop that runs it.
     PostMessageW(backend_.wake_, WM_NULL, 0, 0);
-}
-
-int Window::id_of(const Control& control) const {
-    const auto& controls = form_.controls();
-    for (std::size_t i = 0; i < controls.size(); ++i)
-        if (controls[i].get() == &control)
-            return first_control_id + int(i);
-    return 0;
 }
 
 void Window::show() {

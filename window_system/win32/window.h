@@ -32,10 +32,8 @@ public:
     Form& form() const { return form_; }
     HWND hwnd() const { return hwnd_; }
     int px(Twips twips) const { return to_pixels(twips, dpi_); }
-    HWND child_of(const Control& control) const {
-        const auto it = children_.find(&control);
-        return it == children_.end() ? nullptr : it->second;
-    }
+    // The child window of a control, found by its command id; none for a menu item.
+    HWND child_of(const Control& control) const;
     // Handles one message of the window. The model's handlers may unload the form and so
     // delete this object: nothing of it is touched after a call into the model.
     LRESULT on_message(UINT msg, WPARAM wp, LPARAM lp);
@@ -48,6 +46,9 @@ private:
     };
 
     int id_of(const Control& control) const;
+    Control* control_at(int id) const;
+    Control* control_of(HWND child) const;
+    void add_tooltips();
     void build(Control& control);
     void build_menu(MenuItem& item);
     HMENU parent_menu(const MenuItem& item) const;
@@ -77,15 +78,13 @@ private:
     HWND hwnd_ = nullptr;
     HMENU bar_ = nullptr;
     HWND tooltip_ = nullptr;
-    bool tooltips_ready_ = false;              // the window has been shown
-    std::map<HWND, std::string> pending_tips_; // tips set before that
+    bool tooltips_ready_ = false; // the window has been shown
     HWND disabled_owner_ = nullptr;
     HWND last_focus_ = nullptr;
-    std::map<const Control*, HWND> children_;
-    std::map<HWND, Control*> by_hwnd_;
-    std::map<int, Control*> by_id_;
     std::map<const MenuItem*, MenuEntry> menus_;
-    std::set<HWND> tools_; // the children that have a tooltip
+    // The children that have a tooltip. The tooltip control would tell too (TTM_GETTOOLINFO),
+    // but only by copying the tip's text into a buffer of no stated size.
+    std::set<HWND> tools_;
 };
 
 } // namespace window_system::win32
