@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <commctrl.h>
 #include <stdexcept>
+#include <utility>
 
 namespace window_system::win32 {
 

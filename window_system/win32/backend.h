@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 #include <windows.h>
 
