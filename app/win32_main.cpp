@@ -4,10 +4,10 @@
 // start in the same user session brings this copy's window to the front and ends with status 0,
 // before it opens a window or touches the port. Windows tells the main window when the device
 // of the port it holds is being removed, and the port lets go of it.
+#include "backend.h"
 #include "desktop.h"
 #include "program.h"
 #include "single_instance.h"
-#include "win32_backend.h"
 #include "win32_device_notice.h"
 
 #include <cstdio>
@@ -66,7 +66,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             link.port_lost();
         };
         window.show(); // opens the port: registered once the window is there
-        platform::set_device_notice_window(backend.hwnd_of(window));
+        platform::set_device_notice_window(backend.window_of(window));
         backend.run_until_unloaded(window);
         platform::set_device_notice_window(nullptr);
         return 0;

@@ -1,13 +1,15 @@
 // The Win32 backend shows what the model holds: real windows on a display, read back with
 // Win32 calls. Run by run-under-wine on its own X server at 96 dpi.
+#include "backend.h"
 #include "desktop.h"
+#include "dpi.h"
 #include "frmNimbrel.h"
 #include "memory_store.h"
 #include "pictures.h"
 #include "scripted_stations.h"
 #include "settings_store.h"
+#include "text.h"
 #include "weather.h"
-#include "win32_backend.h"
 
 #include <algorithm>
 #include <commctrl.h>
@@ -18,6 +20,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,6 +78,16 @@ SIZE size_of(HWND hwnd, bool client) {
     return {r.right - r.left, r.bottom - r.top};
 }
 
+// Windows' notice that `hwnd` has come onto a monitor at `dpi`, with the place it suggests:
+// `start`, the window at 96 dpi, moved a little and scaled. Returns that place.
+RECT move_to_dpi(HWND hwnd, const RECT& start, int dpi) {
+    const RECT to{start.left + 7, start.top + 5,
+                  start.left + 7 + MulDiv(start.right - start.left, dpi, 96),
+                  start.top + 5 + MulDiv(start.bottom - start.top, dpi, 96)};
+    SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&to));
+    return to;
+}
+
 void press(HWND target, WPARAM key) {
     PostMessageW(target, WM_KEYDOWN, key, 1);
 }
@@ -101,8 +114,8 @@ protected:
 
 TEST_F(Win32Backend, MainWindowClientAreaInPixelsWithAndWithoutTheJetRows) {
     auto& w = main_window();
-    const HWND hwnd = backend.hwnd_of(w);
-    ASSERT_EQ(backend.dpi(), 96);
+    const HWND hwnd = backend.window_of(w);
+    ASSERT_EQ(win32::system_dpi(), 96);
     EXPECT_EQ(size_of(hwnd, true).cx, 283); // 4245 twips
     // The reading rows to their end at 1410 twips and no more, whatever frame Wine draws (the
     // 59 pixels of Windows' make the outer height 2300 twips).
@@ -123,8 +136,9 @@ TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresA
         LONG height;
         LONG weight;
         BYTE charset;
-    } cases[] = {{backend.hwnd_of(w.txtPressure), L"Microsoft Sans Serif", -18, 700, ANSI_CHARSET},
-                 {backend.hwnd_of(w.label[1]), L"MS Shell Dlg 2", -11, 400, DEFAULT_CHARSET}};
+    } cases[] = {
+        {backend.window_of(w.txtPressure), L"Microsoft Sans Serif", -18, 700, ANSI_CHARSET},
+        {backend.window_of(w.label[1]), L"MS Shell Dlg 2", -11, 400, DEFAULT_CHARSET}};
     for (const auto& c : cases) {
         LOGFONTW font{};
         ASSERT_NE(GetObjectW(reinterpret_cast<HFONT>(SendMessageW(c.control, WM_GETFONT, 0, 0)),
@@ -136,9 +150,9 @@ TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresA
         EXPECT_EQ(font.lfCharSet, c.charset);
     }
     // One line of the dialog font is 195 twips high.
-    EXPECT_EQ(size_of(backend.hwnd_of(w.label[1]), false).cy, 13);
+    EXPECT_EQ(size_of(backend.window_of(w.label[1]), false).cy, 13);
 
-    const HWND hwnd = backend.hwnd_of(w);
+    const HWND hwnd = backend.window_of(w);
     HWND tips = nullptr;
     while ((tips = FindWindowExW(nullptr, tips, TOOLTIPS_CLASSW, nullptr)) &&
            GetWindow(tips, GW_OWNER) != hwnd) {
@@ -148,44 +162,11 @@ TEST_F(Win32Backend, ReadingsAndLabelsHaveTheirFontsAndTheReadingsTheAirFiguresA
     TOOLINFOW tool{};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.hwnd = hwnd;
-    tool.uId = reinterpret_cast<UINT_PTR>(backend.hwnd_of(w.txtPressure));
+    tool.uId = reinterpret_cast<UINT_PTR>(backend.window_of(w.txtPressure));
     tool.lpszText = text;
     SendMessageW(tips, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
     EXPECT_FALSE(w.txtPressure.tooltip().empty());
     EXPECT_EQ(win32::narrow(text), w.txtPressure.tooltip());
-}
-
-// The main window laid out at `dpi`, shown, with no port.
-struct WindowAtDpi {
-    explicit WindowAtDpi(int dpi) : backend(dpi) { w.show(); }
-    win32::Backend backend;
-    Desktop desktop{backend};
-    test_support::ScriptedStations ports;
-    weather::Link link{ports, ports};
-    MemoryStore store;
-    main_window::frmNimbrel w{desktop, link, store};
-};
-
-TEST(Win32BackendScaling, At120DpiEverySizeAndFontScalesAndRoundsToTheNearestPixel) {
-    WindowAtDpi at(120);
-    win32::Backend& backend = at.backend;
-    main_window::frmNimbrel& w = at.w;
-    const HWND hwnd = backend.hwnd_of(w);
-    EXPECT_EQ(size_of(hwnd, true).cx, 354); // 4245 twips: 353.75
-    EXPECT_EQ(size_of(hwnd, true).cy, 118); // 1410 twips: 117.5
-    RECT box{};
-    GetWindowRect(backend.hwnd_of(w.txtPressure), &box);
-    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&box), 2);
-    EXPECT_EQ(box.left, 38);   // 450 twips: 37.5
-    EXPECT_EQ(box.top, 44);    // 525 twips: 43.75
-    EXPECT_EQ(box.right, 134); // 1605 twips: 133.75
-    for (const auto& [control, height] :
-         {std::pair{backend.hwnd_of(w.txtPressure), -23}, {backend.hwnd_of(w.label[1]), -13}}) {
-        LOGFONTW font{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
-                   &font);
-        EXPECT_EQ(font.lfHeight, height); // 13.5 points: 22.5 pixels; 8 points: 13.33
-    }
 }
 
 // The digits a box shows, read back from the window: the height of their ink and the width of
@@ -216,17 +197,19 @@ std::pair<int, int> digits_in(HWND edit) {
     return {int(ink.size()), int(std::find(stem, middle.end(), false) - stem)};
 }
 
-TEST(Win32BackendScaling, ReadingDigitsGrowWithTheDpiAndAreBoldAtEveryDpi) {
+TEST_F(Win32Backend, ReadingDigitsGrowWithTheDpiAndAreBoldAtEveryDpi) {
+    main_window::frmNimbrel w(desktop, link, store); // no port: the text stays as set
+    w.show();
+    w.txtPressure.set_back_colour(colours::black); // live: green on black
+    w.txtPressure.set_fore_colour(colours::green);
+    w.txtPressure.set_text("10");
+    RECT start{};
+    GetWindowRect(backend.window_of(w), &start);
+    const HWND edit = backend.window_of(w.txtPressure);
     std::map<int, std::pair<int, int>> seen; // height and stem by dpi
     for (const int dpi : {96, 144, 192}) {
-        WindowAtDpi at(dpi);
-        win32::Backend& backend = at.backend;
-        main_window::frmNimbrel& w = at.w;
-        w.txtPressure.set_back_colour(colours::black); // live: green on black
-        w.txtPressure.set_fore_colour(colours::green);
-        w.txtPressure.set_text("10");
+        move_to_dpi(backend.window_of(w), start, dpi);
         backend.pump(true);
-        const HWND edit = backend.hwnd_of(w.txtPressure);
         seen[dpi] = digits_in(edit);
         // The same face at the regular weight, to see what bold adds.
         const auto font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
@@ -254,34 +237,33 @@ TEST(Win32BackendScaling, ReadingDigitsGrowWithTheDpiAndAreBoldAtEveryDpi) {
 
 TEST_F(Win32Backend, AWindowIsLaidOutAgainAtTheDpiWindowsReports) {
     auto& w = main_window();
-    const HWND hwnd = backend.hwnd_of(w);
+    const HWND hwnd = backend.window_of(w);
     RECT start{};
     GetWindowRect(hwnd, &start);
     const struct {
         int dpi;
         std::vector<LONG> layout;
     } cases[] = {
-        // Client width and height, the pressure box's top and right edge (4245, 1410, 525 and
-        // 1605 twips), its font (13.5 points), the labels' font (8 points), the small icon.
-        {144, {425, 141, 53, 161, -27, -16, 24}},
-        {192, {566, 188, 70, 214, -36, -21, 32}},
-        {96, {283, 94, 35, 107, -18, -11, 16}},
+        // Client width and height, the pressure box's left, top and right edge (4245, 1410,
+        // 450, 525 and 1605 twips), its font (13.5 points), the labels' font (8 points), the
+        // small icon. At 120 dpi each is rounded to the nearest pixel: 353.75, 117.5, 37.5,
+        // 43.75, 133.75, 22.5 and 13.33.
+        {120, {354, 118, 38, 44, 134, -23, -13, 20}},
+        {144, {425, 141, 45, 53, 161, -27, -16, 24}},
+        {192, {566, 188, 60, 70, 214, -36, -21, 32}},
+        {96, {283, 94, 30, 35, 107, -18, -11, 16}},
     };
     for (const auto& c : cases) {
-        // Where Windows would put the window: moved a little, scaled from its size at 96 dpi.
-        const RECT to{start.left + 7, start.top + 5,
-                      start.left + 7 + MulDiv(start.right - start.left, c.dpi, 96),
-                      start.top + 5 + MulDiv(start.bottom - start.top, c.dpi, 96)};
-        SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi), reinterpret_cast<LPARAM>(&to));
+        const RECT to = move_to_dpi(hwnd, start, c.dpi);
         RECT outer{};
         GetWindowRect(hwnd, &outer);
         RECT box{};
-        GetWindowRect(backend.hwnd_of(w.txtPressure), &box);
+        GetWindowRect(backend.window_of(w.txtPressure), &box);
         MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&box), 2);
         LOGFONTW fonts[2] = {};
         for (int i = 0; i < 2; ++i)
             GetObjectW(reinterpret_cast<HFONT>(SendMessageW(
-                           backend.hwnd_of(i ? static_cast<Control&>(w.label[1]) : w.txtPressure),
+                           backend.window_of(i ? static_cast<Control&>(w.label[1]) : w.txtPressure),
                            WM_GETFONT, 0, 0)),
                        sizeof fonts[i], &fonts[i]);
         ICONINFO icon{};
@@ -293,8 +275,8 @@ TEST_F(Win32Backend, AWindowIsLaidOutAgainAtTheDpiWindowsReports) {
         EXPECT_EQ(outer.left, to.left);
         EXPECT_EQ(outer.top, to.top);
         EXPECT_EQ(
-            (std::vector<LONG>{size_of(hwnd, true).cx, size_of(hwnd, true).cy, box.top, box.right,
-                               fonts[0].lfHeight, fonts[1].lfHeight, bitmap.bmWidth}),
+            (std::vector<LONG>{size_of(hwnd, true).cx, size_of(hwnd, true).cy, box.left, box.top,
+                               box.right, fonts[0].lfHeight, fonts[1].lfHeight, bitmap.bmWidth}),
             c.layout)
             << c.dpi << " dpi";
     }
@@ -306,8 +288,8 @@ TEST_F(Win32Backend, EachBoxFollowsItsCaptionInTheWindowOrderAndTabWalksTheBoxes
                         &w.txtCorr};
     for (std::int16_t i = 0; i < 5; ++i) {
         // A screen reader names an edit box by the label just before it.
-        const HWND before = GetWindow(backend.hwnd_of(*boxes[i]), GW_HWNDPREV);
-        EXPECT_EQ(before, backend.hwnd_of(w.label[i])) << w.label[i].caption();
+        const HWND before = GetWindow(backend.window_of(*boxes[i]), GW_HWNDPREV);
+        EXPECT_EQ(before, backend.window_of(w.label[i])) << w.label[i].caption();
         wchar_t caption[64] = {};
         GetWindowTextW(before, caption, 64);
         EXPECT_EQ(win32::narrow(caption), boxes[i]->accessible_name);
@@ -315,13 +297,13 @@ TEST_F(Win32Backend, EachBoxFollowsItsCaptionInTheWindowOrderAndTabWalksTheBoxes
     for (int i = 1; i <= 5; ++i) {
         press(GetFocus(), VK_TAB);
         backend.pump(true);
-        EXPECT_EQ(GetFocus(), backend.hwnd_of(*boxes[i % 5])) << "after tab " << i;
+        EXPECT_EQ(GetFocus(), backend.window_of(*boxes[i % 5])) << "after tab " << i;
     }
 }
 
 TEST_F(Win32Backend, PortMenuTicksAndPutsHiddenItemsBackInPlace) {
     auto& w = main_window();
-    const HMENU options = GetSubMenu(GetMenu(backend.hwnd_of(w)), 0);
+    const HMENU options = GetSubMenu(GetMenu(backend.window_of(w)), 0);
     using Items = std::vector<std::wstring>;
     EXPECT_EQ(menu_items(options),
               (Items{L"none", L"COM3", L"[x]COM1", L"-", L"Auto", L"-", L"Show Jet Fields"}));
@@ -345,7 +327,7 @@ TEST_F(Win32Backend, BoxTextsFollowTheModelAndTypingIsAnEdit) {
     int changes = 0;
     box.on_change = [&] { ++changes; };
     form.show();
-    const HWND edit = backend.hwnd_of(box);
+    const HWND edit = backend.window_of(box);
     EXPECT_EQ(GetFocus(), edit);
 
     box.set_text("Temperature (\u00BAC)");
@@ -373,20 +355,27 @@ TEST_F(Win32Backend, BoxColoursArePaintedWithOneBrushPerColour) {
     auto& box = form.add<TextBox>("txtTest");
     box.place({150, 150, 1500, 400});
     form.show();
-    const HWND edit = backend.hwnd_of(box);
-    const std::size_t brushes = backend.brush_count();
+    const HWND edit = backend.window_of(box);
+    const HDC dc = GetDC(edit);
+    // The brush the form hands out for the box, as Windows asks for it when it paints.
+    const auto brush_of_box = [&] {
+        return reinterpret_cast<HBRUSH>(
+            SendMessageW(backend.window_of(form), WM_CTLCOLOREDIT, WPARAM(dc), LPARAM(edit)));
+    };
+    // Wine does not count a process's GDI objects (GetGuiResources): the brushes are told apart
+    // by their handles, which GDI does not soon give again to a brush made after one is deleted.
+    std::set<HBRUSH> brushes;
     for (int i = 0; i < 50; ++i) {
         box.set_back_colour(i % 2 ? colours::black : colours::grey);
         box.set_fore_colour(i % 2 ? colours::green : colours::black);
         backend.pump(true);
+        brushes.insert(brush_of_box());
     }
-    EXPECT_EQ(backend.brush_count(), brushes + 2);
+    EXPECT_EQ(brushes.size(), 2u);
 
-    const HDC dc = GetDC(edit);
     RECT client{};
     GetClientRect(edit, &client);
-    const auto brush = reinterpret_cast<HBRUSH>(
-        SendMessageW(backend.hwnd_of(form), WM_CTLCOLOREDIT, WPARAM(dc), LPARAM(edit)));
+    const HBRUSH brush = brush_of_box();
     LOGBRUSH info{};
     GetObjectW(brush, sizeof info, &info);
     EXPECT_EQ(info.lbColor, RGB(0, 0, 0));
@@ -398,11 +387,11 @@ TEST_F(Win32Backend, BoxColoursArePaintedWithOneBrushPerColour) {
 
 TEST_F(Win32Backend, TabWalksTheBoxesAndEscapeInABoxClosesTheMainWindow) {
     auto& w = main_window();
-    const HWND hwnd = backend.hwnd_of(w);
-    ASSERT_EQ(GetFocus(), backend.hwnd_of(w.txtHumidity));
+    const HWND hwnd = backend.window_of(w);
+    ASSERT_EQ(GetFocus(), backend.window_of(w.txtHumidity));
     press(GetFocus(), VK_TAB);
     backend.pump(true);
-    ASSERT_EQ(GetFocus(), backend.hwnd_of(w.txtPressure)); // the label between is passed over
+    ASSERT_EQ(GetFocus(), backend.window_of(w.txtPressure)); // the label between is passed over
     press(GetFocus(), VK_ESCAPE);
     backend.pump(true);
     EXPECT_FALSE(w.loaded());
@@ -412,7 +401,7 @@ TEST_F(Win32Backend, TabWalksTheBoxesAndEscapeInABoxClosesTheMainWindow) {
 
 TEST_F(Win32Backend, SessionEndClosesTheMainWindowAndStoresThePort) {
     auto& w = main_window();
-    const HWND hwnd = backend.hwnd_of(w);
+    const HWND hwnd = backend.window_of(w);
     EXPECT_EQ(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0), TRUE);
     SendMessageW(hwnd, WM_ENDSESSION, TRUE, 0);
     backend.pump(true);
@@ -426,7 +415,7 @@ TEST_F(Win32Backend, ModalDialogDisablesItsOwnerAndEnterPressesNoButton) {
     owner.set_client_size(3000, 2000);
     owner.add<TextBox>("txtOwner").place({150, 150, 1500, 400});
     owner.show();
-    const HWND owner_hwnd = backend.hwnd_of(owner);
+    const HWND owner_hwnd = backend.window_of(owner);
 
     Form dialog(desktop, "frmDialog");
     dialog.set_client_size(3000, 2000);
@@ -440,7 +429,7 @@ TEST_F(Win32Backend, ModalDialogDisablesItsOwnerAndEnterPressesNoButton) {
     bool owner_enabled = true;
     HWND dialog_owner = nullptr;
     timer.on_timer = [&] {
-        const HWND hwnd = backend.hwnd_of(dialog);
+        const HWND hwnd = backend.window_of(dialog);
         if (++ticks == 1) {
             owner_enabled = IsWindowEnabled(owner_hwnd);
             dialog_owner = GetWindow(hwnd, GW_OWNER);
@@ -470,7 +459,7 @@ TEST_F(Win32Backend, PumpWithoutInputLeavesKeysQueued) {
     form.add<MenuItem>("mnItem", "Item", &menu).on_click = [&] { ++clicks; };
     form.show();
     backend.pump(true);
-    const HWND hwnd = backend.hwnd_of(form);
+    const HWND hwnd = backend.window_of(form);
     choose(hwnd, GetSubMenu(GetMenu(hwnd), 0), L"Item");
     INPUT keys[2] = {};
     for (INPUT& key : keys) {
@@ -479,7 +468,7 @@ TEST_F(Win32Backend, PumpWithoutInputLeavesKeysQueued) {
     }
     keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
     ASSERT_EQ(SendInput(2, keys, sizeof(INPUT)), 2u);
-    PostMessageW(backend.hwnd_of(box), WM_CHAR, 'a', 1);
+    PostMessageW(backend.window_of(box), WM_CHAR, 'a', 1);
     Sleep(100);
 
     backend.pump(false);
@@ -496,7 +485,7 @@ TEST_F(Win32Backend, LabelsSizeThemselvesToTheirCaption) {
     label.move(300, 240);
     label.set_caption("...");
     form.show();
-    const HWND hwnd = backend.hwnd_of(label);
+    const HWND hwnd = backend.window_of(label);
     const SIZE dots = size_of(hwnd, false);
     label.set_caption("Checking COM ports, please wait...");
     const SIZE longer = size_of(hwnd, false);
@@ -518,7 +507,7 @@ TEST_F(Win32Backend, IconsKeepTheirTransparencyAndPicturesTakeClicks) {
     int clicks = 0;
     image.on_click = [&] { ++clicks; };
     form.show();
-    const HWND hwnd = backend.hwnd_of(form);
+    const HWND hwnd = backend.window_of(form);
 
     const auto small_icon = reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0));
     ICONINFO parts{};
@@ -534,8 +523,8 @@ TEST_F(Win32Backend, IconsKeepTheirTransparencyAndPicturesTakeClicks) {
     form.set_icon(&main_window::connected_picture());
     EXPECT_NE(reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0)), small_icon);
 
-    PostMessageW(backend.hwnd_of(image), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
-    PostMessageW(backend.hwnd_of(image), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    PostMessageW(backend.window_of(image), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    PostMessageW(backend.window_of(image), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
     backend.pump(true);
     EXPECT_EQ(clicks, 1);
 }
@@ -584,7 +573,7 @@ TEST_F(Win32Backend, DeviceNoticesReachTheRemovalHookAndTheFormsWithTheArrivedPo
     form.show();
     std::vector<void*> removed;
     backend.on_handle_removal = [&](void* handle) { removed.push_back(handle); };
-    const HWND hwnd = backend.hwnd_of(form);
+    const HWND hwnd = backend.window_of(form);
 
     DEV_BROADCAST_HANDLE handle{};
     handle.dbch_size = sizeof handle;

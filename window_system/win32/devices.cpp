@@ -1,7 +1,8 @@
 // What Windows tells the form windows of devices that come and go: a USB serial adapter
 // plugged in or pulled out, broadcast to every top-level window, and the removal of a device
 // that the program holds open, told to the window that registered its handle.
-#include "win32_backend.h"
+#include "backend.h"
+#include "text.h"
 
 #include <cstddef>
 #include <dbt.h>

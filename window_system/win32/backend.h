@@ -7,13 +7,12 @@
 #pragma once
 
 #include "desktop.h"
+#include "gdi_cache.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
-#include <tuple>
-#include <utility>
 #include <vector>
 #include <windows.h>
 
@@ -30,22 +29,12 @@ inline constexpr int first_control_id = 100;
 // The class names of the forms' windows and of the backend's hidden wake-up window.
 inline constexpr const wchar_t* form_class = L"TravenorNimbrelForm";
 inline constexpr const wchar_t* wake_class = L"TravenorNimbrelWake";
-
-// UTF-8 to UTF-16. Bytes that are not UTF-8 (a port name from the registry, say) are taken in
-// the ANSI code page instead.
-std::wstring widen(const std::string& text);
-std::string narrow(const std::wstring& text);
-
-// The screen's dots per inch as the program sees them: the system DPI.
-int system_dpi();
+inline constexpr const wchar_t* graph_class = L"TravenorNimbrelGraph";
 
 class Backend : public window_system::Backend {
 public:
     // Lays out each window at the DPI of the monitor it is on.
     Backend();
-    // Lays out each new window at `dpi` dots per inch, for a test of scaling. A window still
-    // follows the DPI changes that Windows reports to it.
-    explicit Backend(int dpi);
     ~Backend() override;
     Backend(const Backend&) = delete;
     Backend& operator=(const Backend&) = delete;
@@ -63,27 +52,16 @@ public:
     // that registered the handle (RegisterDeviceNotification).
     std::function<void(void* handle)> on_handle_removal;
 
-    // The DPI a new window starts at before it knows its monitor's.
-    int dpi() const { return dpi_; }
-
     // The window of `form` while it is loaded, and the child window of one of its controls;
     // for tests that look at them with Win32 calls.
-    HWND hwnd_of(const Form& form) const;
-    HWND hwnd_of(const Control& control) const;
-
-    // GDI objects made once and kept until the backend goes: one brush per colour, one font
-    // per name, size and weight, one icon per picture and size.
-    HBRUSH brush(Colour colour);
-    HFONT font(const Font& font, int dpi);
-    HICON icon(const Picture& picture, int width, int height);
-    std::size_t brush_count() const { return brushes_.size(); }
-    std::size_t font_count() const { return fonts_.size(); }
+    HWND window_of(const Form& form) const;
+    HWND window_of(const Control& control) const;
 
 private:
     friend class Window;
     // Key preview, Tab through the dialog manager, then the usual translation and dispatch.
     void handle(MSG& msg);
-    Window* window_of(HWND hwnd) const;
+    Window* peer_of(HWND hwnd) const;
     // A form window that goes away while one of its own messages is being handled is
     // destroyed once that message is over.
     void destroy_later(HWND hwnd) { doomed_.push_back(hwnd); }
@@ -95,16 +73,12 @@ private:
 
     HINSTANCE instance_;
     HWND wake_ = nullptr;
-    int dpi_ = 96;
-    bool monitor_dpi_ = false; // each window takes its monitor's DPI
     LARGE_INTEGER frequency_{};
     LARGE_INTEGER start_{};
     std::map<HWND, Window*> windows_;
     std::vector<HWND> in_message_; // form windows whose messages are being handled, innermost last
     std::vector<HWND> doomed_;
-    std::map<Colour, HBRUSH> brushes_;
-    std::map<std::tuple<std::string, int, int>, HFONT> fonts_;
-    std::map<std::tuple<const Picture*, int, int>, HICON> icons_;
+    GdiCache gdi_;
 };
 
 } // namespace window_system::win32
