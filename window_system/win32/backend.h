@@ -52,8 +52,8 @@ public:
     // that registered the handle (RegisterDeviceNotification).
     std::function<void(void* handle)> on_handle_removal;
 
-    // The window of `form` while it is loaded, and the child window of one of its controls;
-    // for tests that look at them with Win32 calls.
+    // The window of `form` while it is loaded, and the child window of one of its controls:
+    // the window a second start brings to the front, and what tests look at with Win32 calls.
     HWND window_of(const Form& form) const;
     HWND window_of(const Control& control) const;
 
