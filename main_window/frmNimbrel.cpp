@@ -56,6 +56,10 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
       mnAuto(add<MenuItem>("mnAuto", "Auto", &mnoptions)),
       mn2(add<MenuItem>("mn2", "-", &mnoptions)),
       mnShowJet(add<MenuItem>("mnShowJet", "Show Jet Fields", &mnoptions)),
+      mn3(add<MenuItem>("mn3", "-", &mnoptions)),
+      mnMarkRun(add<MenuItem>("mnMarkRun", "Mark Run", &mnoptions)),
+      mnLog(add<MenuItem>("mnLog", "Log Readings", &mnoptions)),
+      mnLogFolder(add<MenuItem>("mnLogFolder", "Open Log Folder", &mnoptions)),
       Timer1(add_timer("Timer1")), link_(link), store_(store) {
     set_caption("Travenor Nimbrel");
     set_client_size(4245, 2220);
@@ -96,6 +100,10 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
     mnShowJet.checkable = true;
     mnAuto.on_click = [this] { mnAuto_Click(); };
     mnShowJet.on_click = [this] { mnShowJet_Click(); };
+    mnLog.checkable = true;
+    mnMarkRun.on_click = [this] { mnMarkRun_Click(); };
+    mnLog.on_click = [this] { mnLog_Click(); };
+    mnLogFolder.on_click = [this] { mnLogFolder_Click(); };
 
     on_load = [this] { Form_Load(); };
     on_query_unload = [this] { Form_QueryUnload(); };
@@ -111,6 +119,7 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
 }
 
 void frmNimbrel::Form_Load() {
+    start_log();
     show_link_picture(false);
     carga_coms();
     const std::string stored_port = store_.get(settings_app, settings_section, "weather_com", "1");
@@ -209,6 +218,7 @@ void frmNimbrel::Timer1_Timer() {
     weather::LinkState& state = link_.state;
     if (state.com_port == 0) {
         show_link_picture(false);
+        log_tick(false);
         return;
     }
     // A station that has moved to another port shows its first reading on this very tick.
@@ -223,6 +233,7 @@ void frmNimbrel::Timer1_Timer() {
     txtTemperature.set_text(desktop().format(state.temperature, "0.0"));
     show_link_picture(state.link_kind > 0);
     calc_jet(); // the change handlers may not all have run: unchanged texts raise no change
+    log_tick(fresh);
     // The pressure doubles as the fresh-reading flag: this reading has now been shown.
     state.pressure = 0;
 }
@@ -262,6 +273,8 @@ void frmNimbrel::show_link_picture(bool connected) {
 void frmNimbrel::Form_KeyDown(int key, int /*shift*/) {
     if (key == key_escape)
         unload();
+    else if (key == key_f2)
+        mnMarkRun_Click();
 }
 
 void frmNimbrel::Form_QueryUnload() {
@@ -271,6 +284,8 @@ void frmNimbrel::Form_QueryUnload() {
     store_.save(settings_app, settings_section, "weather_com",
                 link_.is_named(port) ? "0" : std::to_string(port));
     link_.close_port();
+    log_event("stop");
+    log_.reset();
 }
 
 } // namespace main_window

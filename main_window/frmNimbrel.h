@@ -6,8 +6,10 @@
 #include "desktop.h"
 #include "detection_host.h"
 #include "form.h"
+#include "writer.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,8 @@ namespace main_window {
 // Where the settings live: application, section and keys.
 inline constexpr const char* settings_app = "KORVANE_1";
 inline constexpr const char* settings_section = "main";
+// The log's own settings, apart from the main ones.
+inline constexpr const char* log_section = "log";
 
 class frmNimbrel : public window_system::Form, public port_detection::DetectionHost {
 public:
@@ -56,12 +60,19 @@ public:
     window_system::MenuItem& mnAuto;
     window_system::MenuItem& mn2;
     window_system::MenuItem& mnShowJet;
+    window_system::MenuItem& mn3;
+    window_system::MenuItem& mnMarkRun;
+    window_system::MenuItem& mnLog;
+    window_system::MenuItem& mnLogFolder;
     // The display tick, every 2000 ms from the moment the window exists.
     window_system::Timer& Timer1;
 
     // The item number of port item `index`: the link's port number for its listed name (the
     // number in it from the fourth character on, or the number of a named port); 0 for "none".
     std::int16_t item_number(std::int16_t index) const;
+
+    // Where the logs of the runs go; a test sets its own folder before the window loads.
+    std::string log_folder = platform::log_dir();
 
 private:
     void Form_Load();
@@ -75,6 +86,19 @@ private:
     void mnShowJet_Click();
     void fit_height();
     void calc_jet();
+
+    // --- The log of the run (log_readings.cpp) ---
+    // At load: logging as last chosen (on at first start), and the run's "start" row.
+    void start_log();
+    // At each tick: a row for a port that has changed, a link lost or back, the reading the
+    // tick shows when `fresh`; then rows that waited are tried again.
+    void log_tick(bool fresh);
+    void log_event(const std::string& event);
+    void mnMarkRun_Click();
+    void mnLog_Click();
+    void mnLogFolder_Click();
+    // "Log Readings", ticked while logging, and saying why while rows wait.
+    void show_log_state();
 
     // The port items of `ports`, a port list just made: carga_coms without the listing.
     void build_port_menu(const std::vector<std::string>& ports);
@@ -127,6 +151,14 @@ private:
     int try_polls_ = 0;
     bool was_away_ = false;
     bool devices_changed_ = false;
+    // The log: its writer, the port of its last "port" row, whether its last link row was
+    // "lost", the link's state at the tick before, and the day and number of the last run mark.
+    std::unique_ptr<session_log::Writer> log_;
+    std::int16_t logged_port_ = -1;
+    bool logged_lost_ = false;
+    int last_link_kind_ = 0;
+    std::string run_day_;
+    int run_number_ = 0;
 };
 
 } // namespace main_window

@@ -8,8 +8,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -115,6 +117,16 @@ std::vector<std::string> files_in(const std::string& dir, std::string_view suffi
 std::int64_t modified_utc(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_mtime) : 0;
+}
+
+void show_folder(const std::string& dir) {
+    // A shell starts the opener in the background and ends at once: nothing is left to wait for.
+    const char* argv[] = {"sh", "-c",        "xdg-open \"$1\" >/dev/null 2>&1 &",
+                          "sh", dir.c_str(), nullptr};
+    pid_t shell = 0;
+    if (::posix_spawnp(&shell, "sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) ==
+        0)
+        ::waitpid(shell, nullptr, 0);
 }
 
 std::string read_whole(const std::string& path) {

@@ -23,6 +23,8 @@ bool file_exists(const std::string& path);
 std::vector<std::string> files_in(const std::string& dir, std::string_view suffix);
 // When the file was last written to, in seconds since 1970 UTC; 0 when it cannot be told.
 std::int64_t modified_utc(const std::string& path);
+// Shows `dir` in the system's file manager, without waiting for it.
+void show_folder(const std::string& dir);
 // The whole file; empty when it cannot be read.
 std::string read_whole(const std::string& path);
 

@@ -4,6 +4,8 @@
 #include "log_file.h"
 #include "win32_text.h"
 
+#include <shellapi.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -142,6 +144,11 @@ std::int64_t modified_utc(const std::string& path) {
     if (!GetFileAttributesExW(wide_from(CP_UTF8, path).c_str(), GetFileExInfoStandard, &data))
         return 0;
     return unix_seconds(data.ftLastWriteTime);
+}
+
+void show_folder(const std::string& dir) {
+    ShellExecuteW(nullptr, L"open", wide_from(CP_UTF8, dir).c_str(), nullptr, nullptr,
+                  SW_SHOWNORMAL);
 }
 
 std::string read_whole(const std::string& path) {

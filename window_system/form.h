@@ -29,6 +29,7 @@ inline constexpr int standard_frame_pixels = 59;
 
 // Key codes and shift states of a key-down event.
 inline constexpr int key_escape = 27;
+inline constexpr int key_f2 = 113;
 inline constexpr int shift_key = 1;
 inline constexpr int ctrl_key = 2;
 inline constexpr int alt_key = 4;

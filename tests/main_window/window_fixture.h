@@ -8,6 +8,7 @@
 #include "pictures.h"
 #include "scripted_stations.h"
 #include "settings_store.h"
+#include "temp_dir.h"
 #include "weather.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "temp_dir.h"
 #include <filesystem>
 #endif
 
@@ -37,8 +37,10 @@ protected:
 
     // The window, created on first use.
     main_window::frmNimbrel& window() {
-        if (!w)
+        if (!w) {
             w = std::make_unique<main_window::frmNimbrel>(desktop, *window_link, *store);
+            w->log_folder = log_dir;
+        }
         return *w;
     }
     // A new window, loaded: the start-up runs.
@@ -99,10 +101,11 @@ protected:
     test_support::ScriptedStations ports;
     weather::Link link{ports, ports};
     weather::Link* window_link = &link; // the link the window works on
+    test_support::TempDir dir;
+    std::string log_dir = dir.path() + "/logs";
 #ifdef _WIN32
     std::unique_ptr<platform::SettingsStore> store = platform::make_settings_store();
 #else
-    test_support::TempDir dir;
     std::string settings_file = dir.path() + "/settings.conf";
     std::unique_ptr<platform::SettingsStore> store =
         platform::make_file_settings_store(settings_file);
