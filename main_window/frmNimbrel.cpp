@@ -57,10 +57,11 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
       mn2(add<MenuItem>("mn2", "-", &mnoptions)),
       mnShowJet(add<MenuItem>("mnShowJet", "Show Jet Fields", &mnoptions)),
       mn3(add<MenuItem>("mn3", "-", &mnoptions)),
+      mnHistory(add<MenuItem>("mnHistory", "History", &mnoptions)),
       mnMarkRun(add<MenuItem>("mnMarkRun", "Mark Run", &mnoptions)),
       mnLog(add<MenuItem>("mnLog", "Log Readings", &mnoptions)),
       mnLogFolder(add<MenuItem>("mnLogFolder", "Open Log Folder", &mnoptions)),
-      Timer1(add_timer("Timer1")), link_(link), store_(store) {
+      Timer1(add_timer("Timer1")), history(desktop), link_(link), store_(store) {
     set_caption("Travenor Nimbrel");
     set_client_size(4245, 2220);
     set_back_colour(window_back);
@@ -101,7 +102,9 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
     mnAuto.on_click = [this] { mnAuto_Click(); };
     mnShowJet.on_click = [this] { mnShowJet_Click(); };
     mnLog.checkable = true;
+    mnHistory.on_click = [this] { mnHistory_Click(); };
     mnMarkRun.on_click = [this] { mnMarkRun_Click(); };
+    history.on_mark_run = [this] { mnMarkRun_Click(); };
     mnLog.on_click = [this] { mnLog_Click(); };
     mnLogFolder.on_click = [this] { mnLogFolder_Click(); };
 
@@ -286,6 +289,7 @@ void frmNimbrel::Form_QueryUnload() {
     link_.close_port();
     log_event("stop");
     log_.reset();
+    history.unload();
 }
 
 } // namespace main_window

@@ -6,6 +6,7 @@
 #include "desktop.h"
 #include "detection_host.h"
 #include "form.h"
+#include "frmHistory.h"
 #include "writer.h"
 
 #include <cstdint>
@@ -61,6 +62,7 @@ public:
     window_system::MenuItem& mn2;
     window_system::MenuItem& mnShowJet;
     window_system::MenuItem& mn3;
+    window_system::MenuItem& mnHistory;
     window_system::MenuItem& mnMarkRun;
     window_system::MenuItem& mnLog;
     window_system::MenuItem& mnLogFolder;
@@ -73,6 +75,8 @@ public:
 
     // Where the logs of the runs go; a test sets its own folder before the window loads.
     std::string log_folder = platform::log_dir();
+    // The graph of the day, opened from the menu.
+    history_window::frmHistory history;
 
 private:
     void Form_Load();
@@ -94,6 +98,7 @@ private:
     // tick shows when `fresh`; then rows that waited are tried again.
     void log_tick(bool fresh);
     void log_event(const std::string& event);
+    void mnHistory_Click();
     void mnMarkRun_Click();
     void mnLog_Click();
     void mnLogFolder_Click();

@@ -1,6 +1,7 @@
 // The main window's log of the run: a row for every reading the display tick shows, rows for
-// the run's events (start and stop, the port, a link lost and back, run marks), and the items
-// of the Options menu that turn logging on and off and open the log folder.
+// the run's events (start and stop, the port, a link lost and back, run marks), the readings
+// and marks the History window draws, and the items of the Options menu that open History,
+// mark a run, turn logging on and off and open the log folder.
 #include "frmNimbrel.h"
 
 #include "air_data.h"
@@ -74,7 +75,9 @@ void frmNimbrel::log_tick(bool fresh) {
         logged_lost_ = false;
     }
     last_link_kind_ = state.link_kind;
-    if (fresh && mnLog.checked()) {
+    const std::int64_t utc = platform::utc_now();
+    history.tick(utc);
+    if (fresh) {
         session_log::Entry e;
         e.temperature = logged(state.temperature, "0.0");
         e.pressure = logged(state.pressure, "0.0");
@@ -90,7 +93,13 @@ void frmNimbrel::log_tick(bool fresh) {
         e.jet_original = shortest(box_value(txtJetSize));
         e.jet_calculated = txtCorr.text();
         e.port = link_.port_name(state.com_port);
-        log_->add(e);
+        if (mnLog.checked())
+            log_->add(e);
+        history.add_reading(utc, {air.temperature, air.pressure, air.humidity,
+                                  air_data::density_altitude(air),
+                                  e.jet_calculated.empty()
+                                      ? std::nullopt
+                                      : std::optional(weather::numeric_value(e.jet_calculated))});
     }
     log_->tick();
     show_log_state();
@@ -110,6 +119,15 @@ void frmNimbrel::mnMarkRun_Click() {
                     std::max(run_number_, int(weather::numeric_value(entry.event.substr(4))));
     }
     log_event("run " + std::to_string(++run_number_));
+    history.add_mark(stamp.utc, run_number_);
+}
+
+void frmNimbrel::mnHistory_Click() {
+    // With logging off, this run's readings alone.
+    history.log_folder = mnLog.checked() ? log_folder : std::string();
+    history.own_log = log_ ? log_->path() : std::string();
+    history.own_log = history.own_log.substr(history.own_log.find_last_of("/\\") + 1);
+    history.open();
 }
 
 void frmNimbrel::mnLog_Click() {
@@ -130,6 +148,7 @@ void frmNimbrel::mnLogFolder_Click() {
 void frmNimbrel::show_log_state() {
     const std::string why = log_ && mnLog.checked() ? log_->held_up() : std::string();
     mnLog.set_caption(why.empty() ? "Log Readings" : "Log Readings (held up: " + why + ")");
+    history.set_log_state(why);
 }
 
 } // namespace main_window

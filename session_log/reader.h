@@ -16,7 +16,8 @@ using Rows = std::vector<std::pair<Stamp, Entry>>;
 
 // The rows of one file's text.
 Rows parse_log(std::string_view text);
-// The rows at or after `from` (seconds since 1970 UTC) in the files of `dir`, in time order.
-Rows read_since(const std::string& dir, std::int64_t from);
+// The rows at or after `from` (seconds since 1970 UTC) in the files of `dir` but the one named
+// `except`, in time order.
+Rows read_since(const std::string& dir, std::int64_t from, const std::string& except = {});
 
 } // namespace session_log

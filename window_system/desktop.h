@@ -21,6 +21,8 @@ public:
     // until it goes.
     virtual void show() = 0;
     virtual void hide() = 0;
+    // The shown window comes in front of the others and takes the input.
+    virtual void bring_to_front() = 0;
     virtual void changed(Property property) = 0;
     virtual void changed(Control& control, Property property) = 0;
     // A control created after the window: an item of a control array.

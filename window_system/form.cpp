@@ -125,6 +125,11 @@ void Graph::set_plot(Plot plot) {
     changed(Property::picture);
 }
 
+void Graph::update_plot(const std::function<void(Plot&)>& change) {
+    change(plot_);
+    changed(Property::picture);
+}
+
 // --- Button ---
 
 void Button::place(const Rect& rect) {
@@ -298,6 +303,11 @@ void Form::show() {
         return; // on the screen, or closing
     life_ = Life::shown;
     peer_->show();
+}
+
+void Form::bring_to_front() {
+    if (shown())
+        peer_->bring_to_front();
 }
 
 void Form::show_modal() {

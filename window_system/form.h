@@ -183,8 +183,10 @@ public:
     const Rect& rect() const { return rect_; }
     void place(const Rect& rect);
     const Plot& plot() const { return plot_; }
-    // Every plot set is announced: readings come at every tick.
+    // Every plot set or changed is announced: readings come at every tick. A change in place
+    // spares copying a day of readings.
     void set_plot(Plot plot);
+    void update_plot(const std::function<void(Plot&)>& change);
 
 private:
     Rect rect_;
@@ -373,6 +375,8 @@ public:
     // Loads the form and shows it modally: returns when it has been unloaded. The forms below
     // it take no input meanwhile.
     void show_modal();
+    // A shown form's window comes in front of the others.
+    void bring_to_front();
     // Closes the form: the query-unload and unload events, then its window goes and its timers
     // stop. Asked for inside one of this form's own handlers (a click delivered by a pump, say),
     // the window hides at once and the rest waits until that handler has returned, so that

@@ -80,11 +80,11 @@ void draw_strip(const Plot& plot, const Canvas& canvas, const Layout& layout, st
 
     const std::vector<double> ticks = round_ticks(*low, *high, 2);
     const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
-    double scale_low = std::floor(*low / step) * step;
-    double scale_high = std::ceil(*high / step) * step;
-    if (scale_high <= scale_low) {
-        scale_low -= step;
-        scale_high += step;
+    double scale_low = std::floor(*low / step + 1e-9) * step;
+    double scale_high = std::ceil(*high / step - 1e-9) * step;
+    if (scale_high - scale_low < 2 * step) { // a flat line runs through the middle
+        scale_low = std::round((*low + *high) / 2 / step) * step - step;
+        scale_high = scale_low + 2 * step;
     }
     auto y_of = [&](double v) {
         return bottom - int(std::lround((v - scale_low) / (scale_high - scale_low) *
@@ -181,7 +181,10 @@ std::vector<Primitive> draw(const Plot& plot, const Canvas& canvas) {
             continue;
         const int x = layout.left + int((mark.utc - start) * (layout.width() - 1) / plot.span);
         out.push_back(line(x, 2, x, layout.axis, mark_colour));
-        out.push_back(text(x + 2, 2, std::to_string(mark.number), mark_colour));
+        // The number right of its line, or left of it where the edge is near.
+        const std::string number = std::to_string(mark.number);
+        const bool fits = x + 3 + canvas.char_width * int(number.size()) < canvas.width;
+        out.push_back(text(fits ? x + 2 : x - 2, 2, number, mark_colour, !fits));
     }
     return out;
 }

@@ -25,6 +25,10 @@ TWIP = 15  # twips per pixel
 GREEN_ICON, RED_ICON = 0xFF00FF00, 0xFFFF0000
 CLIENT_BACK = "F0F0FF"
 LIVE, IDLE = "000000", "808080"
+# The History window's strips, top to bottom, and the right end of its graph's plot with room
+# for the last minutes: left, top, width and height in pixels at scale 1.
+SERIES = ["C80000", "0000C8", "008200", "820082", "C86400"]
+RECENT = (8 + 619 - 60, 36, 61, 360)
 BOXES = {"txtHumidity": 120, "txtPressure": 525, "txtTemperature": 930}  # tops in twips
 ROWS_END = {False: 1410, True: 2415}  # twips below the menu bar, without and with the jet rows
 
@@ -137,9 +141,9 @@ class Run:
 
     # --- what the window shows ---
 
-    def pixels(self, x, y, width, height):
+    def pixels(self, x, y, width, height, wid=None):
         """The colours of a rectangle of the window, as {(x, y): "RRGGBB"}."""
-        out = self.x("import", "-window", self.wid, "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+        out = self.x("import", "-window", wid or self.wid, "-crop", "%dx%d+%d+%d" % (width, height, x, y),
                      "-depth", "8", "txt:-").stdout
         found = {(x + int(m.group(1)), y + int(m.group(2))): m.group(3).upper()
                  for m in re.finditer(r"^(\d+),(\d+):.*?#([0-9A-Fa-f]{6})\b", out, re.M)}
@@ -267,16 +271,43 @@ def live_then_lost(run):
         raise Failure("icon turned red %.1f s after the first missed poll" % lost_after)
     run.screenshot("e2e_lost.png")
 
-    # Options, then Up from nothing chosen to its last item, Show Jet Fields.
+    # Options, then Up from nothing chosen past the four items of the log and the separator to
+    # Show Jet Fields.
     run.x("xdotool", "mousemove", "--window", run.wid, "15", "8", "click", "1")
     run.wait_for("the Options menu", lambda: len(run.x(
         "xdotool", "search", "--onlyvisible", "--class", "^nimbrel$").stdout.split()) > 1, 5)
-    run.x("xdotool", "key", "Up", "Return")
+    run.x("xdotool", "key", *["Up"] * 5, "Return")
     run.wait_for("the jet rows whole", lambda: run.rows_fit(True), 5)
     run.screenshot("e2e_jet_fields.png")
 
+    history_moves(run)
     run.close_and_check_stored(1)
-    print("e2e: live, idle, lost and stored as expected")
+    print("e2e: live, idle, lost, History and stored as expected")
+
+
+def history_moves(run):
+    """History from the menu: the first readings as a line of each strip's colour near the
+    graph's right end, moving left as the ticks go on."""
+    run.x("xdotool", "mousemove", "--window", run.wid, "15", "8", "click", "1")
+    run.wait_for("the Options menu", lambda: len(run.x(
+        "xdotool", "search", "--onlyvisible", "--class", "^nimbrel$").stdout.split()) > 1, 5)
+    run.x("xdotool", "key", *["Up"] * 4, "Return")
+    found = lambda: run.x("xdotool", "search", "--onlyvisible", "--name", "^History$").stdout
+    run.wait_for("the History window", lambda: bool(found().split()), 5)
+    wid = found().split()[0]
+    x, y, width, height = (v * run.args.scale for v in RECENT)
+    recent = lambda: run.pixels(x, y, width, height, wid)
+
+    def lines_shown():
+        missing = [c for c in SERIES if c not in recent().values()]
+        return not missing or "missing %s" % missing
+    run.wait_for("each strip's line in its colour", lines_shown, 5)
+    first = recent()
+    run.wait_for("the graph moving on", lambda: recent() != first, 15)
+    run.screenshot("e2e_history.png")
+    run.x("xdotool", "windowfocus", "--sync", wid)
+    run.x("xdotool", "key", "Escape")
+    run.wait_for("History closed", lambda: not found().split(), 5)
 
 
 if __name__ == "__main__":

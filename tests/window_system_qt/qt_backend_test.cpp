@@ -33,6 +33,7 @@ protected:
     void SetUp() override {
         ports.add(1);
         ports.add(3, "", "COM3 & more");
+        window.log_folder = dir.path() + "/logs";
         window.show();
         top = backend.window_of(window);
         ASSERT_NE(top, nullptr);
@@ -139,17 +140,21 @@ TEST_F(QtBackend, TextPutInThroughTheAccessibilityInterfaceReachesTheFormAndTheJ
 }
 
 TEST_F(QtBackend, MenuItemsFollowTheModelsTicksAndPlacesAndFlipOncePerTrigger) {
+    const QStringList log_items{"-", "History", "Mark Run", "Log Readings", "Open Log Folder"};
     EXPECT_EQ(menu_items(),
-              QStringList({"none", "COM1", "COM3 && more", "-", "Auto", "-", "Show Jet Fields"}));
+              QStringList({"none", "COM1", "COM3 && more", "-", "Auto", "-", "Show Jet Fields"}) +
+                  log_items);
     EXPECT_TRUE(find<QAction>("mncom(1)")->isChecked());
     EXPECT_FALSE(find<QAction>("mnAuto")->isCheckable());
     ports.names = {"COM9"};
     window.carga_coms();
-    EXPECT_EQ(menu_items(), QStringList({"none", "COM9", "-", "Auto", "-", "Show Jet Fields"}));
+    EXPECT_EQ(menu_items(),
+              QStringList({"none", "COM9", "-", "Auto", "-", "Show Jet Fields"}) + log_items);
     ports.names = {"COM9", "COM7", "COM5"};
     window.carga_coms();
     EXPECT_EQ(menu_items(),
-              QStringList({"none", "COM9", "COM7", "COM5", "-", "Auto", "-", "Show Jet Fields"}));
+              QStringList({"none", "COM9", "COM7", "COM5", "-", "Auto", "-", "Show Jet Fields"}) +
+                  log_items);
     find<QAction>("mnShowJet")->trigger();
     EXPECT_TRUE(window.mnShowJet.checked());
     EXPECT_TRUE(find<QAction>("mnShowJet")->isChecked());

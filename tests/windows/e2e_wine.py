@@ -329,8 +329,9 @@ def stored_port_live(d, _stations):
     print("  digits %d px high at 96 dpi" % d.digits_at_96)
     d.screenshot("e2e_wine_live.png", w.outer)
 
-    # Options, up from its first item past the separator to the last one: Show Jet Fields.
-    d.keys("alt", "Down", "Up", "Return")
+    # Options, up from its first item to the last one and past the four items of the log and
+    # their separator to Show Jet Fields.
+    d.keys("alt", "Down", *["Up"] * 5, "Return")
 
     def jet_shown():
         w = d.window(MAIN)
@@ -436,8 +437,9 @@ def auto_finds_station(d, _stations):
     """Auto, opened from the keyboard with no port selected, passes the silent COM1, finds the
     station on COM2, closes by itself and leaves COM2 to the main window."""
     d.start_on_port(0)
-    # Options, up from its first item: Show Jet Fields, then past the separator to Auto.
-    d.keys("alt", "Down", "Up", "Up", "Return")
+    # Options, up from its first item past the items of the log to Show Jet Fields, then past
+    # the separator to Auto.
+    d.keys("alt", "Down", *["Up"] * 6, "Return")
     if not d.window(DIALOG, 10):
         raise Failure("the detection dialog did not open")
     if d.window(MAIN).enabled:

@@ -8,6 +8,7 @@
 #include "pictures.h"
 #include "scripted_stations.h"
 #include "settings_store.h"
+#include "temp_dir.h"
 #include "text.h"
 #include "weather.h"
 
@@ -99,6 +100,7 @@ protected:
         ports.add(3);
         ports.add(1, "$#52.5,1,23.4,2,101325\r");
         window = std::make_unique<main_window::frmNimbrel>(desktop, link, store);
+        window->log_folder = logs.path();
         window->show();
         backend.pump(true);
         return *window;
@@ -109,6 +111,7 @@ protected:
     test_support::ScriptedStations ports;
     weather::Link link{ports, ports};
     MemoryStore store;
+    test_support::TempDir logs;
     std::unique_ptr<main_window::frmNimbrel> window;
 };
 
@@ -305,18 +308,23 @@ TEST_F(Win32Backend, PortMenuTicksAndPutsHiddenItemsBackInPlace) {
     auto& w = main_window();
     const HMENU options = GetSubMenu(GetMenu(backend.window_of(w)), 0);
     using Items = std::vector<std::wstring>;
+    const auto with_log = [](Items items) {
+        items.insert(items.end(),
+                     {L"-", L"History", L"Mark Run", L"[x]Log Readings", L"Open Log Folder"});
+        return items;
+    };
     EXPECT_EQ(menu_items(options),
-              (Items{L"none", L"COM3", L"[x]COM1", L"-", L"Auto", L"-", L"Show Jet Fields"}));
+              with_log({L"none", L"COM3", L"[x]COM1", L"-", L"Auto", L"-", L"Show Jet Fields"}));
     ports.names = {"COM1"};
     w.carga_coms();
     w.Abrir_puerto(0);
     EXPECT_EQ(menu_items(options),
-              (Items{L"[x]none", L"COM1", L"-", L"Auto", L"-", L"Show Jet Fields"}));
+              with_log({L"[x]none", L"COM1", L"-", L"Auto", L"-", L"Show Jet Fields"}));
     ports.names = {"COM4", "COM1", "COM5 & more"};
     w.carga_coms();
     w.Abrir_puerto(1);
-    EXPECT_EQ(menu_items(options), (Items{L"none", L"COM4", L"[x]COM1", L"COM5 && more", L"-",
-                                          L"Auto", L"-", L"Show Jet Fields"}));
+    EXPECT_EQ(menu_items(options), with_log({L"none", L"COM4", L"[x]COM1", L"COM5 && more", L"-",
+                                             L"Auto", L"-", L"Show Jet Fields"}));
 }
 
 TEST_F(Win32Backend, BoxTextsFollowTheModelAndTypingIsAnEdit) {

@@ -11,6 +11,7 @@ public:
     explicit Window(Backend& backend) : backend_(backend) {}
     void show() override {}
     void hide() override {}
+    void bring_to_front() override { ++backend_.brought_to_front; }
     void changed(Property property) override { announce(nullptr, property); }
     void changed(Control& control, Property property) override {
         if (control.kind() == Control::Kind::graph)

@@ -48,6 +48,7 @@ public:
     std::function<void(Control*, Property)> on_announce;
     std::function<void(Form&)> on_modal;
     int left_open = 0;
+    int brought_to_front = 0;
     int pumps = 0;
 
 private:

@@ -16,6 +16,8 @@ int key_code(const QKeyEvent& e) {
     const int k = e.key();
     if ((k >= Qt::Key_0 && k <= Qt::Key_9) || (k >= Qt::Key_A && k <= Qt::Key_Z))
         return k;
+    if (k >= Qt::Key_F1 && k <= Qt::Key_F12)
+        return key_f2 - 1 + (k - Qt::Key_F1); // the function keys' codes run on from F1's, 112
     switch (k) {
     case Qt::Key_Escape:
         return key_escape;

@@ -68,6 +68,12 @@ public:
 
     void show() override;
     void hide() override { window_->hide(); }
+    void bring_to_front() override {
+        if (window_->isMinimized())
+            window_->showNormal();
+        window_->raise();
+        window_->activateWindow();
+    }
     void changed(Property property) override;
     void changed(Control& control, Property property) override;
     void added(Control& control) override { build(control); }

@@ -22,6 +22,11 @@ public:
 
     void show() override;
     void hide() override;
+    void bring_to_front() override {
+        if (IsIconic(hwnd_))
+            ShowWindow(hwnd_, SW_RESTORE);
+        SetForegroundWindow(hwnd_);
+    }
     void changed(Property property) override;
     void changed(Control& control, Property property) override;
     void added(Control& control) override { build(control); }

@@ -1,0 +1,144 @@
+#include "frmHistory.h"
+
+#include "desktop.h"
+#include "log_file.h"
+#include "numeric_text.h"
+#include "reader.h"
+
+#include <algorithm>
+
+namespace history_window {
+
+using namespace window_system;
+
+namespace {
+
+// A day at one reading every two seconds, and then some.
+constexpr std::size_t kept_readings = 2 * 43200;
+constexpr std::int64_t day = 86400;
+
+const std::vector<Series> strip_series = {
+    {"Temperature", "\u00B0C", 1, rgb(200, 0, 0)}, {"Pressure", "mb", 1, rgb(0, 0, 200)},
+    {"Humidity", "%", 1, rgb(0, 130, 0)},          {"Density altitude", "m", 0, rgb(130, 0, 130)},
+    {"Calculated jet", "", 0, rgb(200, 100, 0)},
+};
+
+std::optional<double> value_of(const std::string& text) {
+    if (text.empty())
+        return std::nullopt;
+    return weather::numeric_value(text);
+}
+
+} // namespace
+
+frmHistory::frmHistory(Desktop& desktop)
+    : Form(desktop, "frmHistory"), cmdHour(add<Button>("cmdHour")),
+      cmd4Hours(add<Button>("cmd4Hours")), cmdDay(add<Button>("cmdDay")),
+      lblLog(add<Label>("lblLog")), grfHistory(add<Graph>("grfHistory")) {
+    set_caption("History");
+    set_client_size(9600, 6600);
+    set_back_colour(rgb(240, 240, 255));
+    key_preview = true;
+    const std::pair<Button*, const char*> buttons[] = {
+        {&cmdHour, "1 h"}, {&cmd4Hours, "4 h"}, {&cmdDay, "Day"}};
+    Twips left = 120;
+    for (const auto& [button, caption] : buttons) {
+        button->place({left, 90, 900, 345});
+        button->set_caption(caption);
+        left += 1020;
+    }
+    cmdHour.on_click = [this] { show_span(3600); };
+    cmd4Hours.on_click = [this] { show_span(4 * 3600); };
+    cmdDay.on_click = [this] { show_span(day); };
+    lblLog.move(3300, 150);
+    lblLog.set_fore_colour(colours::red);
+    lblLog.set_visible(false);
+    grfHistory.place({120, 540, 9360, 5940});
+
+    on_load = [this] { Form_Load(); };
+    on_key_down = [this](int key, int) {
+        if (key == key_escape)
+            unload();
+        else if (key == key_f2 && on_mark_run)
+            on_mark_run();
+    };
+}
+
+void frmHistory::open() {
+    if (shown())
+        bring_to_front();
+    else
+        show();
+}
+
+// Earlier runs come from their logs; this run's readings from memory, so that they are there
+// with logging off or held up too.
+void frmHistory::Form_Load() {
+    Plot plot;
+    plot.series = strip_series;
+    plot.point = desktop().decimal_separator();
+    plot.offset_at = platform::utc_offset_minutes;
+    plot.span = span_;
+    const std::int64_t now = platform::utc_now();
+    if (!log_folder.empty())
+        for (auto& [stamp, entry] : session_log::read_since(log_folder, now - day, own_log)) {
+            if (entry.event.rfind("run ", 0) == 0) {
+                plot.marks.push_back(
+                    {stamp.utc, int(weather::numeric_value(entry.event.substr(4)))});
+                continue;
+            }
+            if (!entry.event.empty() || entry.pressure.empty())
+                continue;
+            plot.samples.push_back(
+                {stamp.utc,
+                 {value_of(entry.temperature), value_of(entry.pressure), value_of(entry.humidity),
+                  value_of(entry.density_altitude), value_of(entry.jet_calculated)}});
+        }
+    plot.samples.insert(plot.samples.end(), run_samples_.begin(), run_samples_.end());
+    std::stable_sort(plot.samples.begin(), plot.samples.end(),
+                     [](const Sample& a, const Sample& b) { return a.utc < b.utc; });
+    plot.marks.insert(plot.marks.end(), run_marks_.begin(), run_marks_.end());
+    plot.end = now;
+    grfHistory.set_plot(std::move(plot));
+}
+
+void frmHistory::add_reading(std::int64_t utc, const std::vector<std::optional<double>>& values) {
+    if (run_samples_.size() >= kept_readings)
+        run_samples_.erase(run_samples_.begin(), run_samples_.begin() + kept_readings / 4);
+    run_samples_.push_back({utc, values});
+    if (loaded())
+        grfHistory.update_plot([&](Plot& plot) {
+            plot.samples.push_back(run_samples_.back());
+            plot.end = std::max(plot.end, utc);
+            // Readings older than the longest span go, an hour's worth at a time.
+            if (plot.samples.front().utc < plot.end - day - 3600) {
+                const auto kept =
+                    std::find_if(plot.samples.begin(), plot.samples.end(),
+                                 [&](const Sample& s) { return s.utc >= plot.end - day; });
+                plot.samples.erase(plot.samples.begin(), kept);
+            }
+        });
+}
+
+void frmHistory::tick(std::int64_t utc) {
+    if (loaded() && utc > grfHistory.plot().end)
+        grfHistory.update_plot([&](Plot& plot) { plot.end = utc; });
+}
+
+void frmHistory::add_mark(std::int64_t utc, int number) {
+    run_marks_.push_back({utc, number});
+    if (loaded())
+        grfHistory.update_plot([&](Plot& plot) { plot.marks.push_back(run_marks_.back()); });
+}
+
+void frmHistory::set_log_state(const std::string& why) {
+    lblLog.set_caption(why.empty() ? "" : "Logging held up: " + why);
+    lblLog.set_visible(!why.empty());
+}
+
+void frmHistory::show_span(std::int64_t seconds) {
+    span_ = seconds;
+    grfHistory.update_plot([&](Plot& plot) { plot.span = seconds; });
+}
+
+} // namespace history_window
