@@ -8,6 +8,8 @@
 //   e2e_client settext CAPTION ID TEXT  sets the text of the control ID of that window with
 //                                       WM_SETTEXT, as other programs (automation tools,
 //                                       on-screen keyboards) do
+//   e2e_client hold FILE MS             holds FILE open for reading for MS milliseconds, as a
+//                                       spreadsheet does, and prints its size before and after
 //
 // Every window is one line of JSON: the window's handle, class, text (asked of the window
 // itself with WM_GETTEXT, so that an edit box of another process gives its contents), its
@@ -122,6 +124,24 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     const std::wstring command = argv[1];
     const wchar_t* caption = argv[2];
+    if (command == L"hold") {
+        if (argc != 4)
+            return 2;
+        // Sharing reads, writes and deletion: a reader that asks for less cannot open a file
+        // that a program is writing at all.
+        const HANDLE file = CreateFileW(argv[2], GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return 1;
+        LARGE_INTEGER before{}, after{};
+        GetFileSizeEx(file, &before);
+        Sleep(DWORD(std::wcstoul(argv[3], nullptr, 10)));
+        GetFileSizeEx(file, &after);
+        CloseHandle(file);
+        std::printf("{\"before\": %lld, \"after\": %lld}\n", before.QuadPart, after.QuadPart);
+        return 0;
+    }
     if (command == L"settext") {
         if (argc != 5)
             return 2;

@@ -22,6 +22,7 @@ CI."""
 
 import argparse
 import collections
+import glob
 import json
 import os
 import re
@@ -68,6 +69,9 @@ HEIGHT_WITH_JET, HEIGHT_WITHOUT_JET = 161, 94
 # client area (450, 120, 1605 and 600 twips).
 WIDTH_144, HEIGHT_144, HUMIDITY_144 = 425, 141, [45, 12, 161, 60]
 MISSES_TO_LOST = 6
+# The History window, its graph's control id, and the colours of its strips, top to bottom.
+HISTORY, GRAPH = "History", 104
+SERIES = ["C80000", "0000C8", "008200", "820082", "C86400"]
 
 
 class MovingAdapter:
@@ -345,7 +349,7 @@ def stored_port_live(d, _stations):
     d.screenshot("e2e_wine_jet_fields.png", w.outer)
     if w.text(JET_SIZE) != "150" or not re.fullmatch(r"\d+", w.text(CORRECTED) or ""):
         raise Failure("jet sizes %r, %r" % (w.text(JET_SIZE), w.text(CORRECTED)))
-    d.keys("alt", "Down", "Up", "Return")
+    d.keys("alt", "Down", *["Up"] * 5, "Return")
     wait_for("the jet rows hidden again and show_jet=0",
              lambda: (d.window(MAIN).height() == HEIGHT_WITHOUT_JET
                       and d.get_setting("show_jet") == "0") or d.window(MAIN).outer, 5)
@@ -580,6 +584,44 @@ def fifo_port(d, _stations):
     d.close_with_escape()
 
 
+def history_and_log(d, _stations):
+    """History from the menu on a live station: each strip's line in its colour at the graph's
+    right end, moving on with the readings. The day's log grows while another program holds
+    it open for reading."""
+    d.start_on_port(2)
+    wait_for("live readings of COM2", d.shows(LIVE, FIRST_TEXTS), 10)
+    d.keys("alt", "Down", *["Up"] * 4, "Return")
+    w = d.window(HISTORY, 10)
+    if not w:
+        raise Failure("no window \"%s\" appeared" % HISTORY)
+    left, top, right, bottom = w.rect(GRAPH)
+    recent = lambda: d.pixels(right - 70, top, right - 4, bottom)
+
+    def lines_shown():
+        missing = [c for c in SERIES if c not in recent().values()]
+        return not missing or "missing %s" % missing
+    wait_for("each strip's line in its colour", lines_shown, 5)
+    first = recent()
+    wait_for("the graph moving on", lambda: recent() != first or "unchanged", 20)
+    d.screenshot("e2e_wine_history.png", w.outer)
+
+    logs = glob.glob(os.path.join(d.s.prefix, "drive_c", "users", "*", "AppData", "Local",
+                                  "KORVANE_1", "logs", "*.csv"))
+    if not logs:
+        raise Failure("no log in the user's LOCALAPPDATA")
+    log = max(logs, key=os.path.getmtime)
+    held = d.s.wine_output("wine", d.client, "hold", "Z:" + log.replace("/", "\\"), "7000")
+    sizes = json.loads(held.stdout.strip() or "{}")
+    if held.returncode != 0 or sizes.get("after", 0) <= sizes.get("before", 0):
+        raise Failure("the log did not grow while held open: %s %s" % (held.returncode, sizes))
+    history = d.x("xdotool", "search", "--name", "^%s$" % HISTORY).stdout.split()
+    d.x("xdotool", "windowfocus", "--sync", history[0])
+    d.x("xdotool", "key", "Escape")
+    if not d.window_gone(HISTORY, 5):
+        raise Failure("Escape did not close History")
+    d.close_with_escape()
+
+
 def installer(d, _stations):
     """A silent install puts the program, its shortcut and its uninstaller in place and lists
     it; the program starts from the shortcut; a silent uninstall takes all of it away and
@@ -631,7 +673,7 @@ def installer(d, _stations):
 
 
 SCENARIOS = [stored_port_live, at_144_dpi, text_from_outside, idle_then_lost, auto_finds_station,
-             replug, fifo_port, moved_to_another_number, second_copy, installer]
+             replug, fifo_port, moved_to_another_number, second_copy, history_and_log, installer]
 
 
 def main():
