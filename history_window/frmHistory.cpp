@@ -80,23 +80,25 @@ void frmHistory::Form_Load() {
     plot.offset_at = platform::utc_offset_minutes;
     plot.span = span_;
     const std::int64_t now = platform::utc_now();
-    if (!log_folder.empty())
-        for (auto& [stamp, entry] : session_log::read_since(log_folder, now - day, own_log)) {
-            if (entry.event.rfind("run ", 0) == 0) {
-                plot.marks.push_back(
-                    {stamp.utc, int(weather::numeric_value(entry.event.substr(4)))});
-                continue;
-            }
-            if (!entry.event.empty() || entry.pressure.empty())
-                continue;
-            plot.samples.push_back(
-                {stamp.utc,
-                 {value_of(entry.temperature), value_of(entry.pressure), value_of(entry.humidity),
-                  value_of(entry.density_altitude), value_of(entry.jet_calculated)}});
-        }
+    if (!log_folder.empty()) {
+        plot.samples.reserve(day / 2 + run_samples_.size());
+        session_log::each_row_since(
+            log_folder, now - day, own_log,
+            [&](const session_log::Stamp& stamp, session_log::Entry& e) {
+                if (e.event.rfind("run ", 0) == 0)
+                    plot.marks.push_back(
+                        {stamp.utc, int(weather::numeric_value(e.event.substr(4)))});
+                else if (e.event.empty() && !e.pressure.empty())
+                    plot.samples.push_back(
+                        {stamp.utc,
+                         {value_of(e.temperature), value_of(e.pressure), value_of(e.humidity),
+                          value_of(e.density_altitude), value_of(e.jet_calculated)}});
+            });
+    }
     plot.samples.insert(plot.samples.end(), run_samples_.begin(), run_samples_.end());
-    std::stable_sort(plot.samples.begin(), plot.samples.end(),
-                     [](const Sample& a, const Sample& b) { return a.utc < b.utc; });
+    const auto earlier = [](const Sample& a, const Sample& b) { return a.utc < b.utc; };
+    if (!std::is_sorted(plot.samples.begin(), plot.samples.end(), earlier))
+        std::stable_sort(plot.samples.begin(), plot.samples.end(), earlier);
     plot.marks.insert(plot.marks.end(), run_marks_.begin(), run_marks_.end());
     plot.end = now;
     grfHistory.set_plot(std::move(plot));

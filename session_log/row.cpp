@@ -44,24 +44,32 @@ bool needs_quotes(const std::string& field) {
     return field.find_first_of(",\"\r\n") != std::string::npos;
 }
 
+// The digits of `text` from `at` on, `count` of them; -1 when one is not a digit.
+int digits(std::string_view text, std::size_t at, std::size_t count) {
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9')
+            return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
 // "2026-12-10T08:14:02Z" back to seconds; nothing for anything else.
 std::optional<std::int64_t> parse_utc(std::string_view text) {
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    char zone = 0;
-    const std::string copy(text);
-    if (text.size() != 20 ||
-        std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &zone) !=
-            7 ||
-        zone != 'Z' || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60)
+    const int y = digits(text, 0, 4), mo = digits(text, 5, 2), d = digits(text, 8, 2),
+              h = digits(text, 11, 2), mi = digits(text, 14, 2), s = digits(text, 17, 2);
+    if (text.size() != 20 || text.substr(4, 1) != "-" || text.substr(7, 1) != "-" ||
+        text[10] != 'T' || text[13] != ':' || text[16] != ':' || text[19] != 'Z' || y < 0 ||
+        mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
+        s > 60)
         return std::nullopt;
     return days_from_civil(y, unsigned(mo), unsigned(d)) * 86400 + h * 3600 + mi * 60 + s;
 }
 
 std::optional<int> parse_offset(std::string_view text) {
-    int h = 0, m = 0;
-    const std::string copy(text);
-    if (text.size() != 6 || (text[0] != '+' && text[0] != '-') ||
-        std::sscanf(copy.c_str() + 1, "%2d:%2d", &h, &m) != 2)
+    const int h = digits(text, 1, 2), m = digits(text, 4, 2);
+    if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':' || h < 0 || m < 0)
         return std::nullopt;
     return (text[0] == '-' ? -1 : 1) * (h * 60 + m);
 }
@@ -109,6 +117,7 @@ std::string csv_line(const Stamp& stamp, const Entry& e) {
 
 std::optional<std::vector<std::string>> parse_csv_line(std::string_view line) {
     std::vector<std::string> fields(1);
+    fields.reserve(columns);
     bool quoted = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
@@ -133,15 +142,17 @@ std::optional<std::vector<std::string>> parse_csv_line(std::string_view line) {
 }
 
 std::optional<std::pair<Stamp, Entry>> parse_row(std::string_view line) {
-    const auto fields = parse_csv_line(line);
+    auto fields = parse_csv_line(line);
     if (!fields || fields->size() < columns)
         return std::nullopt;
-    const auto& f = *fields;
+    auto& f = *fields;
     const auto utc = parse_utc(f[2]);
     const auto offset = parse_offset(f[1]);
     if (!utc || !offset)
         return std::nullopt;
-    Entry e{f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10], f[11], f[12], f[13]};
+    Entry e{std::move(f[3]),  std::move(f[4]),  std::move(f[5]), std::move(f[6]),
+            std::move(f[7]),  std::move(f[8]),  std::move(f[9]), std::move(f[10]),
+            std::move(f[11]), std::move(f[12]), std::move(f[13])};
     return std::pair{Stamp{*utc, *offset}, std::move(e)};
 }
 
