@@ -285,16 +285,23 @@ def live_then_lost(run):
     print("e2e: live, idle, lost, History and stored as expected")
 
 
-def history_moves(run):
-    """History from the menu: the first readings as a line of each strip's colour near the
-    graph's right end, moving left as the ticks go on."""
+def open_history(run):
+    """Options, then Up from nothing chosen past three items of the log to History; returns
+    the History window's id."""
     run.x("xdotool", "mousemove", "--window", run.wid, "15", "8", "click", "1")
     run.wait_for("the Options menu", lambda: len(run.x(
         "xdotool", "search", "--onlyvisible", "--class", "^nimbrel$").stdout.split()) > 1, 5)
     run.x("xdotool", "key", *["Up"] * 4, "Return")
     found = lambda: run.x("xdotool", "search", "--onlyvisible", "--name", "^History$").stdout
     run.wait_for("the History window", lambda: bool(found().split()), 5)
-    wid = found().split()[0]
+    return found().split()[0]
+
+
+def history_moves(run):
+    """History from the menu: the first readings as a line of each strip's colour near the
+    graph's right end, moving left as the ticks go on."""
+    wid = open_history(run)
+    found = lambda: run.x("xdotool", "search", "--onlyvisible", "--name", "^History$").stdout
     x, y, width, height = (v * run.args.scale for v in RECENT)
     recent = lambda: run.pixels(x, y, width, height, wid)
 
