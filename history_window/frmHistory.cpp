@@ -53,6 +53,7 @@ frmHistory::frmHistory(Desktop& desktop)
     lblLog.move(3300, 150);
     lblLog.set_fore_colour(colours::red);
     lblLog.set_visible(false);
+    run_readings_.reserve(kept_readings);
     grfHistory.place({120, 540, 9360, 5940});
 
     on_load = [this] { Form_Load(); };
@@ -62,6 +63,14 @@ frmHistory::frmHistory(Desktop& desktop)
         else if (key == key_f2 && on_mark_run)
             on_mark_run();
     };
+}
+
+Sample frmHistory::sample_of(const Kept& kept) {
+    Sample sample{kept.utc, std::vector<std::optional<double>>(strips)};
+    for (std::size_t i = 0; i < kept.values.size(); ++i)
+        if (kept.present & (1u << i))
+            sample.values[i] = kept.values[i];
+    return sample;
 }
 
 void frmHistory::open() {
@@ -81,7 +90,7 @@ void frmHistory::Form_Load() {
     plot.span = span_;
     const std::int64_t now = platform::utc_now();
     if (!log_folder.empty()) {
-        plot.samples.reserve(day / 2 + run_samples_.size());
+        plot.samples.reserve(day / 2 + run_readings_.size());
         session_log::each_row_since(
             log_folder, now - day, own_log,
             [&](const session_log::Stamp& stamp, session_log::Entry& e) {
@@ -95,7 +104,8 @@ void frmHistory::Form_Load() {
                           value_of(e.density_altitude), value_of(e.jet_calculated)}});
             });
     }
-    plot.samples.insert(plot.samples.end(), run_samples_.begin(), run_samples_.end());
+    for (const Kept& kept : run_readings_)
+        plot.samples.push_back(sample_of(kept));
     const auto earlier = [](const Sample& a, const Sample& b) { return a.utc < b.utc; };
     if (!std::is_sorted(plot.samples.begin(), plot.samples.end(), earlier))
         std::stable_sort(plot.samples.begin(), plot.samples.end(), earlier);
@@ -105,12 +115,18 @@ void frmHistory::Form_Load() {
 }
 
 void frmHistory::add_reading(std::int64_t utc, const std::vector<std::optional<double>>& values) {
-    if (run_samples_.size() >= kept_readings)
-        run_samples_.erase(run_samples_.begin(), run_samples_.begin() + kept_readings / 4);
-    run_samples_.push_back({utc, values});
+    if (run_readings_.size() >= kept_readings)
+        run_readings_.erase(run_readings_.begin(), run_readings_.begin() + kept_readings / 4);
+    Kept kept{utc};
+    for (std::size_t i = 0; i < values.size() && i < kept.values.size(); ++i)
+        if (values[i]) {
+            kept.values[i] = *values[i];
+            kept.present |= std::uint8_t(1u << i);
+        }
+    run_readings_.push_back(kept);
     if (loaded())
         grfHistory.update_plot([&](Plot& plot) {
-            plot.samples.push_back(run_samples_.back());
+            plot.samples.push_back(sample_of(run_readings_.back()));
             plot.end = std::max(plot.end, utc);
             // Readings older than the longest span go, an hour's worth at a time.
             if (plot.samples.front().utc < plot.end - day - 3600) {

@@ -5,6 +5,7 @@
 
 #include "form.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -48,7 +49,16 @@ private:
     void Form_Load();
     void show_span(std::int64_t seconds);
 
-    std::vector<window_system::Sample> run_samples_;
+    // A reading of this run as History keeps it: in one block made at the start, so that a
+    // day of readings takes no memory beyond it.
+    struct Kept {
+        std::int64_t utc = 0;
+        std::array<double, strips> values{};
+        std::uint8_t present = 0; // bit i: values[i] is a reading
+    };
+    static window_system::Sample sample_of(const Kept& kept);
+
+    std::vector<Kept> run_readings_;
     std::vector<window_system::RunMark> run_marks_;
     std::int64_t span_ = 3600;
 };

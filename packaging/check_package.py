@@ -146,7 +146,7 @@ def smoke_test(args, program, desktop_id):
 
     sim = os.path.join(os.path.dirname(program), "station-sim")
     session = e2e.Run(types.SimpleNamespace(nimbrel=program, sim=sim, artefacts=args.work,
-                                            scale=1))
+                                            scale=1, wm="none"))
     try:
         session.start_display()
         session.start_station()

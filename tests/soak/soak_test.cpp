@@ -266,6 +266,7 @@ private:
 
 class Soak : public ::testing::Test {
 protected:
+    Soak() { w.log_folder = dir.path() + "/logs"; }
     main_window::frmNimbrel& window() { return w; }
 
     // One display tick; notes the sentence it showed, if it showed one whole.
