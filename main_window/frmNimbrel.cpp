@@ -1,6 +1,7 @@
 #include "frmNimbrel.h"
 
 #include "air_data.h"
+#include "correction_factor.h"
 #include "display_numbers.h"
 #include "frmAutoWeather.h"
 #include "numeric_text.h"
@@ -61,6 +62,8 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
       mnMarkRun(add<MenuItem>("mnMarkRun", "Mark Run", &mnoptions)),
       mnLog(add<MenuItem>("mnLog", "Log Readings", &mnoptions)),
       mnLogFolder(add<MenuItem>("mnLogFolder", "Open Log Folder", &mnoptions)),
+      mn4(add<MenuItem>("mn4", "-", &mnoptions)),
+      mnStandard(add<MenuItem>("mnStandard", "Correction Standard", &mnoptions)),
       Timer1(add_timer("Timer1")), history(desktop), link_(link), store_(store) {
     set_caption("Travenor Nimbrel");
     set_client_size(4245, 2220);
@@ -107,6 +110,13 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
     history.on_mark_run = [this] { mnMarkRun_Click(); };
     mnLog.on_click = [this] { mnLog_Click(); };
     mnLogFolder.on_click = [this] { mnLogFolder_Click(); };
+    for (const auto& name : air_data::standard_names) {
+        MenuItem& item =
+            add<MenuItem>("mnStd(" + std::to_string(mnStd.size()) + ")", name.caption, &mnStandard);
+        item.checkable = true;
+        item.on_click = [this, index = mnStd.size()] { mnStd_Click(index); };
+        mnStd.push_back(&item);
+    }
 
     on_load = [this] { Form_Load(); };
     on_query_unload = [this] { Form_QueryUnload(); };
@@ -122,6 +132,7 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
 }
 
 void frmNimbrel::Form_Load() {
+    load_standard();
     start_log();
     show_link_picture(false);
     carga_coms();
@@ -257,8 +268,12 @@ void frmNimbrel::calc_jet() {
 }
 
 void frmNimbrel::show_air_figures(double humidity, double pressure, double temperature) {
-    const std::string figures =
-        air_data::describe({temperature, pressure, humidity}, desktop().decimal_separator());
+    const air_data::Air air{temperature, pressure, humidity};
+    std::string figures = air_data::describe(air, desktop().decimal_separator());
+    const std::string factor = air_data::describe_correction(
+        air_data::standard_names[standard_].standard, air, desktop().decimal_separator());
+    if (!factor.empty())
+        figures += "\n" + factor;
     for (TextBox* box : {&txtHumidity, &txtPressure, &txtTemperature, &txtCorr})
         box->set_tooltip(figures);
 }

@@ -28,6 +28,7 @@ inline constexpr const char* settings_app = "KORVANE_1";
 inline constexpr const char* settings_section = "main";
 // The log's own settings, apart from the main ones.
 inline constexpr const char* log_section = "log";
+inline constexpr const char* correction_section = "correction";
 
 class frmNimbrel : public window_system::Form, public port_detection::DetectionHost {
 public:
@@ -66,6 +67,11 @@ public:
     window_system::MenuItem& mnMarkRun;
     window_system::MenuItem& mnLog;
     window_system::MenuItem& mnLogFolder;
+    window_system::MenuItem& mn4;
+    // The dyno correction standard, a submenu of ticked choices in the order of
+    // air_data::standard_names.
+    window_system::MenuItem& mnStandard;
+    std::vector<window_system::MenuItem*> mnStd;
     // The display tick, every 2000 ms from the moment the window exists.
     window_system::Timer& Timer1;
 
@@ -104,6 +110,9 @@ private:
     void mnLogFolder_Click();
     // "Log Readings", ticked while logging, and saying why while rows wait.
     void show_log_state();
+    // The standard stored, or the default; a choice from the menu, stored at once.
+    void load_standard();
+    void mnStd_Click(std::size_t index);
 
     // The port items of `ports`, a port list just made: carga_coms without the listing.
     void build_port_menu(const std::vector<std::string>& ports);
@@ -164,6 +173,8 @@ private:
     int last_link_kind_ = 0;
     std::string run_day_;
     int run_number_ = 0;
+    // The dyno correction standard the tooltips and the log give the factor by.
+    std::size_t standard_ = 0;
 };
 
 } // namespace main_window

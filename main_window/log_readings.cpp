@@ -5,6 +5,7 @@
 #include "frmNimbrel.h"
 
 #include "air_data.h"
+#include "correction_factor.h"
 #include "numeric_text.h"
 #include "reader.h"
 #include "settings_store.h"
@@ -93,6 +94,10 @@ void frmNimbrel::log_tick(bool fresh) {
         e.jet_original = shortest(box_value(txtJetSize));
         e.jet_calculated = txtCorr.text();
         e.port = link_.port_name(state.com_port);
+        const air_data::StandardName& standard = air_data::standard_names[standard_];
+        e.correction_factor = logged(air_data::correction_factor(standard.standard, air), "0.000");
+        if (!e.correction_factor.empty())
+            e.correction_standard = standard.caption;
         if (mnLog.checked())
             log_->add(e);
         history.add_reading(utc, {air.temperature, air.pressure, air.humidity,

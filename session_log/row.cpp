@@ -1,5 +1,6 @@
 #include "row.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace session_log {
@@ -112,7 +113,8 @@ std::string csv_line(const std::vector<std::string>& fields) {
 std::string csv_line(const Stamp& stamp, const Entry& e) {
     return csv_line({time_local(stamp), utc_offset(stamp), time_utc(stamp), e.temperature,
                      e.pressure, e.humidity, e.density, e.density_altitude, e.dew_point,
-                     e.vapour_pressure, e.jet_original, e.jet_calculated, e.port, e.event});
+                     e.vapour_pressure, e.jet_original, e.jet_calculated, e.port, e.event,
+                     e.correction_factor, e.correction_standard});
 }
 
 std::optional<std::vector<std::string>> parse_csv_line(std::string_view line) {
@@ -143,16 +145,18 @@ std::optional<std::vector<std::string>> parse_csv_line(std::string_view line) {
 
 std::optional<std::pair<Stamp, Entry>> parse_row(std::string_view line) {
     auto fields = parse_csv_line(line);
-    if (!fields || fields->size() < columns)
+    if (!fields || fields->size() < columns_at_least)
         return std::nullopt;
+    fields->resize(std::max<std::size_t>(fields->size(), columns));
     auto& f = *fields;
     const auto utc = parse_utc(f[2]);
     const auto offset = parse_offset(f[1]);
     if (!utc || !offset)
         return std::nullopt;
-    Entry e{std::move(f[3]),  std::move(f[4]),  std::move(f[5]), std::move(f[6]),
-            std::move(f[7]),  std::move(f[8]),  std::move(f[9]), std::move(f[10]),
-            std::move(f[11]), std::move(f[12]), std::move(f[13])};
+    Entry e{std::move(f[3]),  std::move(f[4]),  std::move(f[5]),  std::move(f[6]),
+            std::move(f[7]),  std::move(f[8]),  std::move(f[9]),  std::move(f[10]),
+            std::move(f[11]), std::move(f[12]), std::move(f[13]), std::move(f[14]),
+            std::move(f[15])};
     return std::pair{Stamp{*utc, *offset}, std::move(e)};
 }
 

@@ -13,8 +13,11 @@ namespace session_log {
 
 inline constexpr const char* header =
     "time_local,utc_offset,time_utc,temperature_C,pressure_mb,humidity_pct,density_kg_m3,"
-    "density_altitude_m,dew_point_C,vapour_pressure_mb,jet_original,jet_calculated,port,event";
-inline constexpr int columns = 14;
+    "density_altitude_m,dew_point_C,vapour_pressure_mb,jet_original,jet_calculated,port,event,"
+    "correction_factor,correction_standard";
+inline constexpr int columns = 16;
+// Logs of earlier versions end at the event.
+inline constexpr int columns_at_least = 14;
 
 // A moment: seconds since 1970 in UTC, and the local offset then, in minutes east.
 struct Stamp {
@@ -29,6 +32,7 @@ struct Entry {
     std::string jet_original, jet_calculated;
     std::string port;
     std::string event;
+    std::string correction_factor, correction_standard;
 
     static Entry of_event(std::string event) {
         Entry e;

@@ -17,7 +17,8 @@ import e2e_nimbrel as e2e
 
 HEADER = ["time_local", "utc_offset", "time_utc", "temperature_C", "pressure_mb", "humidity_pct",
           "density_kg_m3", "density_altitude_m", "dew_point_C", "vapour_pressure_mb",
-          "jet_original", "jet_calculated", "port", "event"]
+          "jet_original", "jet_calculated", "port", "event", "correction_factor",
+          "correction_standard"]
 HELD_UP = (220, 8, 200, 16)  # where History says that logging is held up: x, y, width, height
 
 
@@ -30,7 +31,7 @@ def rows(run):
 
 
 def readings(run):
-    return [r for r in rows(run)[1:] if len(r) == 14 and not r[13]]
+    return [r for r in rows(run)[1:] if len(r) == 16 and not r[13]]
 
 
 def log_survives(run):
@@ -62,8 +63,8 @@ def log_survives(run):
     run.program.wait()
 
     log = rows(run)
-    if log[0] != HEADER or any(len(r) != 14 for r in log):
-        raise e2e.Failure("not a log of 14 columns: %s" % log[:3])
+    if log[0] != HEADER or any(len(r) != 16 for r in log):
+        raise e2e.Failure("not a log of 16 columns: %s" % log[:3])
     seen = readings(run)
     times = [r[2] for r in log[1:]]
     if times != sorted(times):
@@ -72,7 +73,8 @@ def log_survives(run):
     seconds = [int(t[11:13]) * 3600 + int(t[14:16]) * 60 + int(t[17:19]) for t in
                (r[2] for r in seen)]
     gaps = [b - a for a, b in zip(seconds, seconds[1:]) if b - a > 4]
-    if gaps or any(r[3:6] != ["20.0", "1013.3", "50.0"] or r[12] != "COM1" for r in seen):
+    if gaps or any(r[3:6] != ["20.0", "1013.3", "50.0"] or r[12] != "COM1"
+                   or r[15] != "SAE J1349" or not r[14].startswith("0.") for r in seen):
         raise e2e.Failure("readings %s, gaps %s" % (seen[:3], gaps))
     if [r[13] for r in log[1:3]] != ["start", "port COM1"]:
         raise e2e.Failure("the run's first events: %s" % log[1:3])

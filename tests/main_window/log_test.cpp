@@ -46,9 +46,10 @@ TEST_F(LogTest, ShownReadingsAndTheRunsEventsAreLoggedAtOnce) {
                                                       "run 2", "lost", "back", "reading 27.4"}));
     ASSERT_GE(rows.size(), 3u);
     const session_log::Entry& e = rows[2].second;
-    EXPECT_EQ((std::vector<std::string>{e.humidity, e.pressure, e.jet_original, e.jet_calculated,
-                                        e.port}),
-              (std::vector<std::string>{"65.0", "985.3", "150", "147", "COM1"}));
+    EXPECT_EQ(
+        (std::vector<std::string>{e.humidity, e.pressure, e.jet_original, e.jet_calculated, e.port,
+                                  e.correction_factor, e.correction_standard}),
+        (std::vector<std::string>{"65.0", "985.3", "150", "147", "COM1", "1.040", "SAE J1349"}));
     for (const std::string* figure :
          {&e.density, &e.density_altitude, &e.dew_point, &e.vapour_pressure})
         EXPECT_FALSE(figure->empty());

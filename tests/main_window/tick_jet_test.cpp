@@ -173,7 +173,8 @@ TEST_F(WindowTest, JetCorrectionKeepsItsLastResultWhenTheSumOverflows) {
 TEST_F(TickTest, TooltipsShowTheAirOfTheNumbersTheJetSizeComesFrom) {
     const std::string live =
         "Air density 1.132 kg/m\u00b3 (95.7 % of the reference air) \u00b7 Density altitude 818 m "
-        "\u00b7 Dew point 20.2 \u00b0C \u00b7 Vapour pressure 23.7 mbar";
+        "\u00b7 Dew point 20.2 \u00b0C \u00b7 Vapour pressure 23.7 mbar\nSAE J1349 correction "
+        "factor 1.040 (reference 25 \u00b0C, 990 mbar dry air)";
     tick(live_reading);
     for (const TextBox* box :
          {&f().txtHumidity, &f().txtPressure, &f().txtTemperature, &f().txtCorr})
@@ -193,5 +194,15 @@ TEST_F(TickTest, TooltipsShowTheAirOfTheNumbersTheJetSizeComesFrom) {
     tick(live_reading);
     EXPECT_EQ(f().txtCorr.tooltip(),
               "Air density 1,132 kg/m\u00b3 (95,7 % of the reference air) \u00b7 Density altitude "
-              "818 m \u00b7 Dew point 20,2 \u00b0C \u00b7 Vapour pressure 23,7 mbar");
+              "818 m \u00b7 Dew point 20,2 \u00b0C \u00b7 Vapour pressure 23,7 mbar\nSAE J1349 "
+              "correction factor 1,040 (reference 25 \u00b0C, 990 mbar dry air)");
+
+    // Another standard, stored at the click; none leaves the line out.
+    f().mnStd[2]->click();
+    EXPECT_EQ(store->get("KORVANE_1", "correction", "standard", ""), "DIN 70020");
+    EXPECT_TRUE(f().mnStd[2]->checked() && !f().mnStd[0]->checked());
+    EXPECT_NE(f().txtCorr.tooltip().find("\nDIN 70020 correction factor 1,041 (reference 20 "),
+              std::string::npos);
+    f().mnStd[4]->click();
+    EXPECT_EQ(f().txtCorr.tooltip().find('\n'), std::string::npos);
 }

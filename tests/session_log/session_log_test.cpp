@@ -51,15 +51,15 @@ TEST(Row, ColumnsTimesAndQuoting) {
     } rows[] = {
         {{oct25_0030_utc, 120},
          reading("12.5"),
-         "2026-10-25 02:30:00,+02:00,2026-10-25T00:30:00Z,12.5,1013.2,45.0,,,,,,,COM5,\r\n"},
+         "2026-10-25 02:30:00,+02:00,2026-10-25T00:30:00Z,12.5,1013.2,45.0,,,,,,,COM5,,,\r\n"},
         // The local hour repeats after summer time; UTC and the offset tell the two apart.
         {{oct25_0030_utc + 3600, 60},
          Entry::of_event("lost"),
-         "2026-10-25 02:30:00,+01:00,2026-10-25T01:30:00Z,,,,,,,,,,,lost\r\n"},
+         "2026-10-25 02:30:00,+01:00,2026-10-25T01:30:00Z,,,,,,,,,,,lost,,\r\n"},
         {{0, -570},
          reading("-1.0", "my \"port\", 2"),
          "1969-12-31 14:30:00,-09:30,1970-01-01T00:00:00Z,-1.0,1013.2,45.0,,,,,,,"
-         "\"my \"\"port\"\", 2\",\r\n"},
+         "\"my \"\"port\"\", 2\",,,\r\n"},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(csv_line(r.stamp, r.entry), r.line);
@@ -71,6 +71,10 @@ TEST(Row, ColumnsTimesAndQuoting) {
         EXPECT_EQ(back->second.port, r.entry.port);
         EXPECT_EQ(back->second.event, r.entry.event);
     }
+    // A row of a log written before the correction factor's columns.
+    EXPECT_EQ(
+        parse_row("2026-10-25 02:30:00,+01:00,2026-10-25T01:30:00Z,,,,,,,,,,,lost")->second.event,
+        "lost");
 }
 
 TEST_F(Log, RowsGoToTheFileAtOnceInTimeOrderAndACutLineIsPassedOver) {

@@ -10,13 +10,24 @@
 namespace window_system::qt {
 
 void Window::build_menu(MenuItem& item) {
-    if (!item.parent()) {
-        QMenu* menu = main_->menuBar()->addMenu(text(item.menu_text()));
+    // A menu of the menu bar, or an item with items of its own: a menu.
+    if (!item.parent() || !item.items().empty()) {
+        QMenu* menu = nullptr;
+        if (!item.parent()) {
+            menu = main_->menuBar()->addMenu(text(item.menu_text()));
+        } else {
+            auto* parent = static_cast<QMenu*>(widgets_.at(item.parent()));
+            menu = new QMenu(text(item.menu_text()), parent);
+            parent->insertAction(parent->actions().value(item.place_in_menu(false)),
+                                 menu->menuAction());
+        }
         menu->setObjectName(text(item.name()));
         menu->setFont(window_->font()); // a popup is a window of its own: it takes no font
         widgets_[&item] = menu;
         for (MenuItem* child : item.items())
             build_menu(*child);
+        for (Property p : {Property::enabled, Property::visible})
+            apply_menu(item, p);
         return;
     }
     auto* menu = static_cast<QMenu*>(widgets_.at(item.parent()));
@@ -38,12 +49,14 @@ void Window::build_menu(MenuItem& item) {
 void Window::apply_menu(MenuItem& item, Property property) {
     QObject* object = widgets_.at(&item);
     auto* action = qobject_cast<QAction*>(object);
-    if (!action) { // a menu of the menu bar
+    if (!action) { // a menu of the menu bar, or a menu in a menu
         auto* menu = static_cast<QMenu*>(object);
         if (property == Property::text)
             menu->setTitle(text(item.menu_text()));
         if (property == Property::visible)
             menu->menuAction()->setVisible(item.visible());
+        if (property == Property::enabled)
+            menu->menuAction()->setEnabled(item.enabled());
         return;
     }
     switch (property) {
