@@ -45,10 +45,16 @@ struct LivePort::Job {
     std::optional<SerialSystem::Device> device;
     std::chrono::steady_clock::time_point done_at;
 
-    // Waits until the job is done or `deadline` has passed; true when done.
+    // Waits until the job is done or `deadline` has passed; true when done. It looks again
+    // every few milliseconds: under Wine, opens of the Windows build have now and then held
+    // their caller for exactly the whole wait, as a lost notification would.
     bool wait_until(std::chrono::steady_clock::time_point deadline) {
         std::unique_lock lock(mutex);
-        return finished.wait_until(lock, deadline, [&] { return done; });
+        for (auto now = std::chrono::steady_clock::now(); !done && now < deadline;
+             now = std::chrono::steady_clock::now())
+            finished.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
+                                        deadline - now, std::chrono::milliseconds(10)));
+        return done;
     }
     void finish() {
         std::lock_guard lock(mutex);
