@@ -1,6 +1,7 @@
 #include "rejet_alert.h"
 
-#include <charconv>
+#include "engine.h"
+
 #include <cmath>
 
 namespace engines {
@@ -8,12 +9,6 @@ namespace engines {
 namespace {
 
 constexpr int readings_in_a_row = 3;
-
-std::string size_text(double size) {
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, size);
-    return std::string(text, end.ptr);
-}
 
 } // namespace
 

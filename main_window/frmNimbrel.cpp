@@ -141,6 +141,7 @@ void frmNimbrel::Form_Load() {
     const std::string stored_jet = store_.get(settings_app, settings_section, "show_jet", "0");
     mnShowJet.set_checked(weather::numeric_value(stored_jet) == 1);
     fit_height();
+    load_engine();
     calc_jet();
 }
 
@@ -248,6 +249,8 @@ void frmNimbrel::Timer1_Timer() {
     show_link_picture(state.link_kind > 0);
     calc_jet(); // the change handlers may not all have run: unchanged texts raise no change
     log_tick(fresh);
+    if (fresh)
+        judge_rejet(called_for_);
     // The pressure doubles as the fresh-reading flag: this reading has now been shown.
     state.pressure = 0;
 }
@@ -264,6 +267,7 @@ void frmNimbrel::calc_jet() {
     const double jet = box_value(txtJetSize) + correction;
     if (!std::isfinite(jet))
         return;
+    called_for_ = jet;
     txtCorr.set_text(whole_number_text(weather::round_half_even(jet)));
 }
 
@@ -274,8 +278,11 @@ void frmNimbrel::show_air_figures(double humidity, double pressure, double tempe
         air_data::standard_names[standard_].standard, air, desktop().decimal_separator());
     if (!factor.empty())
         figures += "\n" + factor;
-    for (TextBox* box : {&txtHumidity, &txtPressure, &txtTemperature, &txtCorr})
+    for (TextBox* box : {&txtHumidity, &txtPressure, &txtTemperature})
         box->set_tooltip(figures);
+    txtCorr.set_tooltip(rejet_.empty() ? figures : rejet_ + "\n" + figures);
+    if (engine_)
+        txtJetSize.set_tooltip(baseline_text(air));
 }
 
 double frmNimbrel::box_value(const TextBox& box) const {

@@ -5,12 +5,15 @@
 #include "adapter_identity.h"
 #include "desktop.h"
 #include "detection_host.h"
+#include "engine.h"
 #include "form.h"
 #include "frmHistory.h"
+#include "rejet_alert.h"
 #include "writer.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,6 +113,10 @@ private:
     void mnLogFolder_Click();
     // "Log Readings", ticked while logging, and saying why while rows wait.
     void show_log_state();
+    // --- The engine in use (engine_in_use.cpp) ---
+    void load_engine();
+    void judge_rejet(double called_for);
+    std::string baseline_text(const air_data::Air& now) const;
     // The standard stored, or the default; a choice from the menu, stored at once.
     void load_standard();
     void mnStd_Click(std::size_t index);
@@ -175,6 +182,12 @@ private:
     int run_number_ = 0;
     // The dyno correction standard the tooltips and the log give the factor by.
     std::size_t standard_ = 0;
+    // The engine in use, when the settings name one; its re-jet alert and what it says.
+    std::optional<engines::Engine> engine_;
+    engines::RejetAlert alert_;
+    std::string rejet_;
+    // The jet the air calls for, unrounded, as the jet correction last computed it.
+    double called_for_ = 0;
 };
 
 } // namespace main_window
