@@ -16,13 +16,13 @@ void frmNimbrel::load_standard() {
             standard_ = i;
     for (std::size_t i = 0; i < mnStd.size(); ++i)
         mnStd[i]->set_checked(i == standard_);
-    calc_jet(); // the tooltips name the factor by it
 }
 
 void frmNimbrel::mnStd_Click(std::size_t index) {
     store_.save(settings_app, correction_section, "standard",
                 air_data::standard_names[index].caption);
     load_standard();
+    calc_jet(); // the tooltips name the factor by it
 }
 
 } // namespace main_window

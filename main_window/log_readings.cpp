@@ -130,8 +130,7 @@ void frmNimbrel::mnMarkRun_Click() {
 void frmNimbrel::mnHistory_Click() {
     // With logging off, this run's readings alone.
     history.log_folder = mnLog.checked() ? log_folder : std::string();
-    history.own_log = log_ ? log_->path() : std::string();
-    history.own_log = history.own_log.substr(history.own_log.find_last_of("/\\") + 1);
+    history.own_log = log_ ? log_->name() : std::string();
     history.open();
 }
 

@@ -1,9 +1,9 @@
 #include "log_file.h"
+#include "posix_ports.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -78,15 +78,7 @@ private:
 } // namespace
 
 std::string log_dir() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    fs::path base;
-    if (xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = fs::path(home && *home ? home : "/tmp") / ".local" / "share";
-    }
-    return (base / "KORVANE_1" / "logs").string();
+    return (fs::path(xdg_home("XDG_DATA_HOME", ".local/share")) / "KORVANE_1" / "logs").string();
 }
 
 std::string make_dirs(const std::string& dir) {
@@ -107,7 +99,7 @@ std::vector<std::string> files_in(const std::string& dir, std::string_view suffi
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() >= suffix.size() && name.ends_with(suffix))
+        if (name.ends_with(suffix))
             names.push_back(name);
     }
     std::sort(names.begin(), names.end());

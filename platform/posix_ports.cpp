@@ -114,16 +114,16 @@ PosixPaths PosixPaths::system() {
     return p;
 }
 
+std::string xdg_home(const char* variable, const char* below_home) {
+    const char* xdg = std::getenv(variable);
+    if (xdg && *xdg == '/')
+        return xdg;
+    const char* home = std::getenv("HOME");
+    return (fs::path(home && *home ? home : "/tmp") / below_home).string();
+}
+
 std::string config_dir() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    fs::path base;
-    if (xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = fs::path(home && *home ? home : "/tmp") / ".config";
-    }
-    return (base / "KORVANE_1").string();
+    return (fs::path(xdg_home("XDG_CONFIG_HOME", ".config")) / "KORVANE_1").string();
 }
 
 std::string port_map_dir() {

@@ -18,6 +18,9 @@ struct PosixPaths {
     static PosixPaths system();
 };
 
+// The base folder the environment `variable` names ("XDG_CONFIG_HOME"), or `below_home` in the
+// home folder (".config") when it is unset, empty or not an absolute path.
+std::string xdg_home(const char* variable, const char* below_home);
 // $XDG_CONFIG_HOME/KORVANE_1 (by default ~/.config/KORVANE_1): settings and the port map.
 std::string config_dir();
 // config_dir()/ports, the folder of COM<n> links.

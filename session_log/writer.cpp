@@ -15,7 +15,6 @@ std::string file_name(const Stamp& stamp) {
 Writer::Writer(std::string dir, Clock clock)
     : dir_(std::move(dir)), clock_(std::move(clock)), began_(clock_.now()) {
     synced_at_ = began_;
-    waiting_.push_back(std::string(header) + "\r\n");
 }
 
 Writer::~Writer() {
@@ -31,7 +30,7 @@ Stamp Writer::stamp() {
 void Writer::add(const Entry& entry) {
     if (waiting_.size() >= max_waiting) {
         // The oldest row that has waited a week gives way; a header or a row half written stays.
-        const bool keep_front = front_written_ > 0 || waiting_.front().rfind(header, 0) == 0;
+        const bool keep_front = front_written_ > 0 || header_first();
         waiting_.erase(waiting_.begin() + (keep_front ? 1 : 0));
     }
     waiting_.push_back(csv_line(stamp(), entry));
@@ -62,10 +61,7 @@ bool Writer::open() {
     if (file_) {
         file_.reset();
         why_ = "file taken away";
-        // The rows it held are gone with it: the new file gets the header again.
-        front_written_ = 0;
-        if (waiting_.empty() || waiting_.front().rfind(header, 0) != 0)
-            waiting_.push_front(std::string(header) + "\r\n");
+        front_written_ = 0; // the rows it held are gone with it
     }
     if (const std::string why = platform::make_dirs(dir_); !why.empty()) {
         why_ = why;
@@ -83,11 +79,17 @@ bool Writer::open() {
         why_ = why;
         return false;
     }
-    if (file_->size() == 0 && (waiting_.empty() || waiting_.front().rfind(header, 0) != 0)) {
+    // A new file, the first of the run or one in the place of a file taken away, starts with
+    // the header.
+    if (file_->size() == 0 && !header_first()) {
         waiting_.push_front(std::string(header) + "\r\n");
         front_written_ = 0;
     }
     return true;
+}
+
+bool Writer::header_first() const {
+    return !waiting_.empty() && waiting_.front().rfind(header, 0) == 0;
 }
 
 void Writer::write_waiting() {

@@ -47,12 +47,14 @@ public:
     // Why rows wait ("disk full", ...); empty while every row has been written.
     const std::string& held_up() const { return why_; }
     std::size_t waiting() const { return waiting_.size(); }
-    // The file of this run, once its name has been chosen.
+    // The name and the path of this run's file, once its name has been chosen.
+    const std::string& name() const { return name_; }
     std::string path() const { return name_.empty() ? std::string() : dir_ + "/" + name_; }
 
 private:
     Stamp stamp();
     bool open();
+    bool header_first() const;
     void write_waiting();
 
     std::string dir_;
