@@ -103,7 +103,7 @@ class MovingAdapter:
         os.remove(self.link)
         listed = self.s.wine_output("wine", "reg", "query", SERIALCOMM).stdout
         value = re.search(r"^\s+(\S+)\s+REG_SZ\s+COM%d\s*$" % self.old, listed, re.M)
-        if not value or self.s.wine_output("wine", "reg", "delete", SERIALCOMM, "/v",
+        if not value or self.s.reg_write("delete", SERIALCOMM, "/v",
                                            value.group(1), "/f").returncode != 0:
             raise Failure("cannot take COM%d out of SERIALCOMM:\n%s" % (self.old, listed))
 
@@ -112,7 +112,7 @@ class MovingAdapter:
         number (Wine opens \\\\.\\COMn through the prefix's dosdevices link of that name, looked up
         at each open), then the port's value in SERIALCOMM."""
         os.symlink(self.new_pty, os.path.join(self.s.prefix, "dosdevices", "com%d" % self.new))
-        if self.s.wine_output("wine", "reg", "add", SERIALCOMM, "/v", r"\Device\USBSER000",
+        if self.s.reg_write("add", SERIALCOMM, "/v", r"\Device\USBSER000",
                               "/t", "REG_SZ", "/d", "COM%d" % self.new, "/f").returncode != 0:
             raise Failure("cannot list COM%d in SERIALCOMM" % self.new)
 
@@ -273,7 +273,7 @@ class Driver:
 
     def set_dpi(self, dpi):
         """The display scale of the programs started from now on, as Windows' LogPixels."""
-        if self.s.wine_output("wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v",
+        if self.s.reg_write("add", r"HKCU\Control Panel\Desktop", "/v",
                               "LogPixels", "/t", "REG_DWORD", "/d", str(dpi),
                               "/f").returncode != 0:
             raise Failure("cannot set LogPixels to %d" % dpi)
@@ -316,7 +316,7 @@ class Driver:
         return dict(re.findall(r"^\s+(\S+)\s+REG_SZ\s+(.*?)\s*$", out.stdout, re.M))
 
     def set_setting(self, name, value):
-        if self.s.wine_output("wine", "reg", "add", SETTINGS, "/v", name, "/t", "REG_SZ", "/d",
+        if self.s.reg_write("add", SETTINGS, "/v", name, "/t", "REG_SZ", "/d",
                               value, "/f").returncode != 0:
             raise Failure("cannot store %s=%s" % (name, value))
 

@@ -125,6 +125,19 @@ class Session:
             done.stdout, done.stderr = out.read(), err.read()
         return done
 
+    def reg_write(self, *args):
+        """Runs `wine reg` with a command that changes the registry (add, delete, import), up to
+        three times: a loaded run once saw `reg add` fail right after a scenario's program had
+        ended. Prints why each failed try failed; returns the last CompletedProcess."""
+        for _ in range(3):
+            done = self.wine_output("wine", "reg", *args)
+            if done.returncode == 0:
+                break
+            print("  wine reg %s ended with status %d%s" % (
+                args[0], done.returncode, ": " + done.stderr.strip() if done.stderr.strip() else ""))
+            time.sleep(1)
+        return done
+
     def start(self, argv, env=None, **kw):
         p = subprocess.Popen(argv, env=env or self.env, preexec_fn=_die_with_parent, **kw)
         self.procs.append(p)
@@ -233,7 +246,7 @@ class Session:
                 f.write("\n[%s]\n" % key)
                 f.writelines("%s=%s\n" % (_reg_text(name), _reg_text(value))
                              for k, name, value in values if k == key)
-        if self.wine_output("wine", "reg", "import", reg).returncode != 0:
+        if self.reg_write("import", reg).returncode != 0:
             self.fail("cannot write the settings and the port map into the prefix")
         # Wine reads its port map when it starts.
         self.wine("wineserver", "-k", timeout=10)
