@@ -42,6 +42,14 @@ double jet_for_reference(const Baseline& baseline) {
     return baseline.jet - correction(baseline.air);
 }
 
+double jet_for_reference(const Engine& engine) {
+    return engine.baseline ? jet_for_reference(*engine.baseline) : engine.jet;
+}
+
+double nearest_size(double jet, double step) {
+    return std::round(jet / step) * step;
+}
+
 Garage load(platform::SettingsStore& store, const std::string& app) {
     Garage garage;
     const double count = number(store, app, "count", 0);

@@ -42,6 +42,10 @@ std::string size_text(double size);
 double correction(const air_data::Air& air);
 // The jet for the reference air that gives the baseline's jet in the baseline's air.
 double jet_for_reference(const Baseline& baseline);
+// The engine's jet for the reference air: from its baseline, or without one the jet in it.
+double jet_for_reference(const Engine& engine);
+// The jet size nearest `jet` that a carburettor with jet step `step` takes.
+double nearest_size(double jet, double step);
 
 struct Garage {
     std::vector<Engine> engines;

@@ -23,7 +23,7 @@ std::optional<RejetAlert::Change> RejetAlert::reading(double called_for, double 
         return std::nullopt;
     on_ = !on_;
     run_ = 0;
-    return Change{on_, std::round(called_for / step) * step};
+    return Change{on_, nearest_size(called_for, step)};
 }
 
 void RejetAlert::reset() {
@@ -33,7 +33,8 @@ void RejetAlert::reset() {
 
 std::string RejetAlert::describe(double suggested, double in_engine, double step) {
     return "Re-jet: " + size_text(suggested) + " (in the engine " + size_text(in_engine) +
-           ", step " + size_text(step) + ")";
+           ", step " + size_text(step) + ")\nOne step either side: " + size_text(suggested - step) +
+           " and " + size_text(suggested + step);
 }
 
 } // namespace engines

@@ -25,7 +25,7 @@ public:
     void reset();
     bool on() const { return on_; }
 
-    // "Re-jet: 128 (in the engine 130, step 2)".
+    // "Re-jet: 128 (in the engine 130, step 2)", and a line with the sizes a step either side.
     static std::string describe(double suggested, double in_engine, double step);
 
 private:

@@ -1,8 +1,12 @@
 // The engine in use, from the settings: its jet for the reference air in txtJetSize at start,
 // its baseline in txtJetSize's tooltip, and the re-jet alert on txtCorr when the air has moved
-// the called-for jet a step away from the jet in the engine.
+// the called-for jet a step away from the jet in the engine; the Engines and Set Baseline
+// dialogs that choose it and set its baseline.
 #include "frmNimbrel.h"
 
+#include "frmBaseline.h"
+#include "frmEngines.h"
+#include "row.h"
 #include "settings_store.h"
 
 #include <cmath>
@@ -15,17 +19,95 @@ namespace {
 
 constexpr Colour amber = rgb(255, 192, 0);
 
+// The engine in use of `garage`, if any.
+std::optional<engines::Engine> in_use(const engines::Garage& garage) {
+    return garage.in_use ? std::optional(garage.engines[*garage.in_use]) : std::nullopt;
+}
+
+// Whether the two would give the same jet size and the same alert.
+bool same_jetting(const std::optional<engines::Engine>& a,
+                  const std::optional<engines::Engine>& b) {
+    return a.has_value() == b.has_value() &&
+           (!a || (a->jet == b->jet && a->step == b->step &&
+                   engines::jet_for_reference(*a) == engines::jet_for_reference(*b)));
+}
+
 } // namespace
 
 void frmNimbrel::load_engine() {
-    engine_.reset();
-    const engines::Garage garage = engines::load(store_, settings_app);
-    if (!garage.in_use)
+    engine_ = in_use(engines::load(store_, settings_app));
+    if (engine_)
+        txtJetSize.set_text(format_number(float(engines::jet_for_reference(*engine_)), "0.0", "."));
+}
+
+void frmNimbrel::use_engine(std::optional<engines::Engine> engine) {
+    engine_ = std::move(engine);
+    if (alert_.on())
+        log_event("re-jet cleared");
+    alert_.reset();
+    rejet_.clear();
+    txtCorr.set_back_colour(colours::light_grey);
+    if (engine_) {
+        txtJetSize.set_text(format_number(float(engines::jet_for_reference(*engine_)), "0.0", "."));
+        if (!mnShowJet.checked())
+            mnShowJet_Click();
+    } else {
+        txtJetSize.set_tooltip("");
+    }
+    mnBaseline.set_enabled(engine_ && last_live_);
+    calc_jet();
+}
+
+void frmNimbrel::mnEngines_Click() {
+    engines_window::frmEngines dialog(
+        desktop(), engines::load(store_, settings_app),
+        [this](const engines::Engine& engine) { return suggested_jet(engine); });
+    dialog.show_modal();
+    if (!dialog.result)
         return;
-    engine_ = garage.engines[*garage.in_use];
-    const double jet =
-        engine_->baseline ? engines::jet_for_reference(*engine_->baseline) : engine_->jet;
-    txtJetSize.set_text(format_number(float(jet), "0.0", "."));
+    engines::save(store_, settings_app, *dialog.result);
+    std::optional<engines::Engine> chosen = in_use(*dialog.result);
+    if (dialog.fitted_in_use || !same_jetting(chosen, engine_)) {
+        use_engine(std::move(chosen));
+    } else { // a name or a note: the tooltip says it
+        engine_ = std::move(chosen);
+        calc_jet();
+    }
+}
+
+void frmNimbrel::mnBaseline_Click() {
+    if (!engine_ || !last_live_)
+        return;
+    engines_window::frmBaseline dialog(desktop(), *engine_, *last_live_);
+    dialog.show_modal();
+    if (!dialog.result)
+        return;
+    engines::Garage garage = engines::load(store_, settings_app);
+    if (!garage.in_use)
+        return; // taken out of use meanwhile, by another copy of the settings
+    engines::Engine& engine = garage.engines[*garage.in_use];
+    engine.jet = *dialog.result;
+    engine.baseline = *last_live_;
+    engine.baseline->jet = *dialog.result;
+    engines::save(store_, settings_app, garage);
+    use_engine(engine);
+}
+
+void frmNimbrel::note_live_reading() {
+    const std::int64_t utc = platform::utc_now();
+    const session_log::Stamp stamp{utc, platform::utc_offset_minutes(utc)};
+    last_live_ = engines::Baseline{
+        0,
+        {box_value(txtTemperature), box_value(txtPressure), box_value(txtHumidity)},
+        session_log::time_local(stamp).substr(0, 16) + " (" + session_log::utc_offset(stamp) + ")"};
+    mnBaseline.set_enabled(engine_.has_value());
+}
+
+std::optional<double> frmNimbrel::suggested_jet(const engines::Engine& engine) const {
+    if (!last_live_)
+        return std::nullopt;
+    return engines::nearest_size(
+        engines::jet_for_reference(engine) + engines::correction(last_live_->air), engine.step);
 }
 
 // At a tick that shows a fresh reading: `called_for` is the jet the air calls for, unrounded.

@@ -63,6 +63,8 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
       mnLog(add<MenuItem>("mnLog", "Log Readings", &mnoptions)),
       mnLogFolder(add<MenuItem>("mnLogFolder", "Open Log Folder", &mnoptions)),
       mn4(add<MenuItem>("mn4", "-", &mnoptions)),
+      mnEngines(add<MenuItem>("mnEngines", "Engines", &mnoptions)),
+      mnBaseline(add<MenuItem>("mnBaseline", "Set Baseline", &mnoptions)),
       mnStandard(add<MenuItem>("mnStandard", "Correction Standard", &mnoptions)),
       Timer1(add_timer("Timer1")), history(desktop), link_(link), store_(store) {
     set_caption("Travenor Nimbrel");
@@ -110,6 +112,9 @@ frmNimbrel::frmNimbrel(Desktop& desktop, weather::Link& link, platform::Settings
     history.on_mark_run = [this] { mnMarkRun_Click(); };
     mnLog.on_click = [this] { mnLog_Click(); };
     mnLogFolder.on_click = [this] { mnLogFolder_Click(); };
+    mnEngines.on_click = [this] { mnEngines_Click(); };
+    mnBaseline.on_click = [this] { mnBaseline_Click(); };
+    mnBaseline.set_enabled(false);
     for (const auto& name : air_data::standard_names) {
         MenuItem& item =
             add<MenuItem>("mnStd(" + std::to_string(mnStd.size()) + ")", name.caption, &mnStandard);
@@ -249,8 +254,10 @@ void frmNimbrel::Timer1_Timer() {
     show_link_picture(state.link_kind > 0);
     calc_jet(); // the change handlers may not all have run: unchanged texts raise no change
     log_tick(fresh);
-    if (fresh)
+    if (fresh) {
+        note_live_reading();
         judge_rejet(called_for_);
+    }
     // The pressure doubles as the fresh-reading flag: this reading has now been shown.
     state.pressure = 0;
 }
@@ -286,7 +293,7 @@ void frmNimbrel::show_air_figures(double humidity, double pressure, double tempe
 }
 
 double frmNimbrel::box_value(const TextBox& box) const {
-    return box_number(box.text(), desktop().decimal_separator());
+    return weather::box_number(box.text(), desktop().decimal_separator());
 }
 
 void frmNimbrel::show_link_picture(bool connected) {

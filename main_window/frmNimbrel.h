@@ -71,6 +71,9 @@ public:
     window_system::MenuItem& mnLog;
     window_system::MenuItem& mnLogFolder;
     window_system::MenuItem& mn4;
+    window_system::MenuItem& mnEngines;
+    // Enabled while an engine is in use and a live reading of this run is there to set it in.
+    window_system::MenuItem& mnBaseline;
     // The dyno correction standard, a submenu of ticked choices in the order of
     // air_data::standard_names.
     window_system::MenuItem& mnStandard;
@@ -115,6 +118,15 @@ private:
     void show_log_state();
     // --- The engine in use (engine_in_use.cpp) ---
     void load_engine();
+    // Puts `engine` in use, or none: with one, its jet for the reference air goes into
+    // txtJetSize, the jet size is computed at once and the jet fields show. The alert is over.
+    void use_engine(std::optional<engines::Engine> engine);
+    void mnEngines_Click();
+    void mnBaseline_Click();
+    // At a tick that shows a fresh reading: the air as shown, for a baseline to be set in.
+    void note_live_reading();
+    // The jet the last live reading calls for in `engine`, rounded to its step.
+    std::optional<double> suggested_jet(const engines::Engine& engine) const;
     void judge_rejet(double called_for);
     std::string baseline_text(const air_data::Air& now) const;
     // The standard stored, or the default; a choice from the menu, stored at once.
@@ -185,6 +197,8 @@ private:
     // The engine in use, when the settings name one; its re-jet alert and what it says.
     std::optional<engines::Engine> engine_;
     engines::RejetAlert alert_;
+    // The last live reading of this run as shown, and when (a baseline's jet left 0).
+    std::optional<engines::Baseline> last_live_;
     std::string rejet_;
     // The jet the air calls for, unrounded, as the jet correction last computed it.
     double called_for_ = 0;

@@ -112,4 +112,20 @@ std::int16_t to_port_number(double value) {
     return static_cast<std::int16_t>(r);
 }
 
+double box_number(std::string_view text, std::string_view point) {
+    if (point.empty() || point == ".")
+        return numeric_value(text);
+    std::string with_points;
+    with_points.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.substr(i, point.size()) == point) {
+            with_points += '.';
+            i += point.size();
+        } else {
+            with_points += text[i++];
+        }
+    }
+    return numeric_value(with_points);
+}
+
 } // namespace weather

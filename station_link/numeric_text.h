@@ -14,6 +14,10 @@ namespace weather {
 // number gives 0. A number too large for a double gives infinity, one too small gives 0.
 double numeric_value(std::string_view text);
 
+// The number in a text box as the user sees it: the locale's decimal separator `point` counts
+// as well as ".", then numeric_value reads it.
+double box_number(std::string_view text, std::string_view point);
+
 // The nearest integer, halves to the even one (-0.5 gives -0), whatever rounding mode the
 // processor is set to. Infinities and NaN come back as they are.
 double round_half_even(double value);

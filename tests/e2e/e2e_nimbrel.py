@@ -271,12 +271,13 @@ def live_then_lost(run):
         raise Failure("icon turned red %.1f s after the first missed poll" % lost_after)
     run.screenshot("e2e_lost.png")
 
-    # Options, then Up from nothing chosen past Correction Standard, the four items of the log and
-    # the separators to Show Jet Fields.
+    # Options, then Up from nothing chosen past Correction Standard, Engines (Set Baseline, which
+    # is disabled without an engine, is passed over), the four items of the log and the
+    # separators to Show Jet Fields.
     run.x("xdotool", "mousemove", "--window", run.wid, "15", "8", "click", "1")
     run.wait_for("the Options menu", lambda: len(run.x(
         "xdotool", "search", "--onlyvisible", "--class", "^nimbrel$").stdout.split()) > 1, 5)
-    run.x("xdotool", "key", *["Up"] * 6, "Return")
+    run.x("xdotool", "key", *["Up"] * 7, "Return")
     run.wait_for("the jet rows whole", lambda: run.rows_fit(True), 5)
     run.screenshot("e2e_jet_fields.png")
 
@@ -286,12 +287,13 @@ def live_then_lost(run):
 
 
 def open_history(run):
-    """Options, then Up from nothing chosen past Correction Standard and three items of the log
-    to History; returns the History window's id."""
+    """Options, then Up from nothing chosen past Correction Standard, Engines (the disabled Set
+    Baseline is passed over) and three items of the log to History; returns the History
+    window's id."""
     run.x("xdotool", "mousemove", "--window", run.wid, "15", "8", "click", "1")
     run.wait_for("the Options menu", lambda: len(run.x(
         "xdotool", "search", "--onlyvisible", "--class", "^nimbrel$").stdout.split()) > 1, 5)
-    run.x("xdotool", "key", *["Up"] * 5, "Return")
+    run.x("xdotool", "key", *["Up"] * 6, "Return")
     found = lambda: run.x("xdotool", "search", "--onlyvisible", "--name", "^History$").stdout
     run.wait_for("the History window", lambda: bool(found().split()), 5)
     return found().split()[0]

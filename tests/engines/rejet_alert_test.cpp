@@ -52,6 +52,8 @@ TEST(RejetAlert, FiresOnceWhenTheAirMovesAStepAndClearsOnceWhenItComesBack) {
         wavering.push_back(i / 3 % 2 ? 27.8 : 28.2);
     EXPECT_EQ(changes(alert, wavering), std::vector<std::string>{"fired 128 at 28.2"});
 
-    EXPECT_EQ(RejetAlert::describe(128, 130, 2), "Re-jet: 128 (in the engine 130, step 2)");
-    EXPECT_EQ(RejetAlert::describe(127.5, 130, 2.5), "Re-jet: 127.5 (in the engine 130, step 2.5)");
+    EXPECT_EQ(RejetAlert::describe(128, 130, 2),
+              "Re-jet: 128 (in the engine 130, step 2)\nOne step either side: 126 and 130");
+    EXPECT_EQ(RejetAlert::describe(127.5, 130, 2.5),
+              "Re-jet: 127.5 (in the engine 130, step 2.5)\nOne step either side: 125 and 130");
 }

@@ -1,5 +1,6 @@
 // Whole numbers as the main window writes them, and the locale-aware reading of its boxes.
 #include "display_numbers.h"
+#include "numeric_text.h"
 
 #include <gtest/gtest.h>
 
@@ -26,5 +27,5 @@ TEST(BoxNumber, ReadsTheLocaleSeparatorAsWellAsThePoint) {
         {"1,2,3", ",", 1.2},   {"12\u066B5", "\u066B", 12.5},
     };
     for (const auto& c : cases)
-        EXPECT_DOUBLE_EQ(box_number(c.text, c.point), c.value) << c.text;
+        EXPECT_DOUBLE_EQ(weather::box_number(c.text, c.point), c.value) << c.text;
 }

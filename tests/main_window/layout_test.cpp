@@ -73,11 +73,12 @@ TEST_F(WindowTest, IsCreatedWithTheLaidOutBoxesLabelsPicturesAndMenu) {
     std::vector<std::string> items;
     for (const MenuItem* item : f.mnoptions.items())
         items.push_back(item->name() + " " + item->caption());
-    EXPECT_EQ(items, (std::vector<std::string>{"mncom(0) none", "mn1 -", "mnAuto Auto", "mn2 -",
-                                               "mnShowJet Show Jet Fields", "mn3 -",
-                                               "mnHistory History", "mnMarkRun Mark Run",
-                                               "mnLog Log Readings", "mnLogFolder Open Log Folder",
-                                               "mn4 -", "mnStandard Correction Standard"}));
+    EXPECT_EQ(items,
+              (std::vector<std::string>{
+                  "mncom(0) none", "mn1 -", "mnAuto Auto", "mn2 -", "mnShowJet Show Jet Fields",
+                  "mn3 -", "mnHistory History", "mnMarkRun Mark Run", "mnLog Log Readings",
+                  "mnLogFolder Open Log Folder", "mn4 -", "mnEngines Engines",
+                  "mnBaseline Set Baseline", "mnStandard Correction Standard"}));
     EXPECT_FALSE(f.mnShowJet.checked());
     EXPECT_EQ(f.item_number(0), 0); // "none" holds no number
 }

@@ -141,7 +141,8 @@ TEST_F(QtBackend, TextPutInThroughTheAccessibilityInterfaceReachesTheFormAndTheJ
 
 TEST_F(QtBackend, MenuItemsFollowTheModelsTicksAndPlacesAndFlipOncePerTrigger) {
     const QStringList log_items{
-        "-", "History", "Mark Run", "Log Readings", "Open Log Folder", "-", "Correction Standard"};
+        "-", "History", "Mark Run",     "Log Readings",       "Open Log Folder",
+        "-", "Engines", "Set Baseline", "Correction Standard"};
     EXPECT_EQ(menu_items(),
               QStringList({"none", "COM1", "COM3 && more", "-", "Auto", "-", "Show Jet Fields"}) +
                   log_items);

@@ -341,9 +341,10 @@ def stored_port_live(d, _stations):
     print("  digits %d px high at 96 dpi" % d.digits_at_96)
     d.screenshot("e2e_wine_live.png", w.outer)
 
-    # Options, up from its first item to the last one (Correction Standard) and past the four
-    # items of the log and the separators to Show Jet Fields.
-    d.keys("alt", "Down", *["Up"] * 6, "Return")
+    # Options, up from its first item to the last one (Correction Standard) and past Set Baseline
+    # (which Windows menus highlight even while it is disabled), Engines, the four items of the
+    # log and the separators to Show Jet Fields.
+    d.keys("alt", "Down", *["Up"] * 8, "Return")
 
     def jet_shown():
         w = d.window(MAIN)
@@ -357,7 +358,7 @@ def stored_port_live(d, _stations):
     d.screenshot("e2e_wine_jet_fields.png", w.outer)
     if w.text(JET_SIZE) != "150" or not re.fullmatch(r"\d+", w.text(CORRECTED) or ""):
         raise Failure("jet sizes %r, %r" % (w.text(JET_SIZE), w.text(CORRECTED)))
-    d.keys("alt", "Down", *["Up"] * 6, "Return")
+    d.keys("alt", "Down", *["Up"] * 8, "Return")
     wait_for("the jet rows hidden again and show_jet=0",
              lambda: (d.window(MAIN).height() == HEIGHT_WITHOUT_JET
                       and d.get_setting("show_jet") == "0") or d.window(MAIN).outer, 5)
@@ -449,9 +450,9 @@ def auto_finds_station(d, _stations):
     """Auto, opened from the keyboard with no port selected, passes the silent COM1, finds the
     station on COM2, closes by itself and leaves COM2 to the main window."""
     d.start_on_port(0)
-    # Options, up from its first item past Correction Standard and the items of the log to Show
-    # Jet Fields, then past the separators to Auto.
-    d.keys("alt", "Down", *["Up"] * 7, "Return")
+    # Options, up from its first item past Correction Standard, the engines' two items and the
+    # items of the log to Show Jet Fields, then past the separators to Auto.
+    d.keys("alt", "Down", *["Up"] * 9, "Return")
     if not d.window(DIALOG, 10):
         raise Failure("the detection dialog did not open")
     if d.window(MAIN).enabled:
@@ -598,7 +599,7 @@ def history_and_log(d, _stations):
     it open for reading."""
     d.start_on_port(2)
     wait_for("live readings of COM2", d.shows(LIVE, FIRST_TEXTS), 10)
-    d.keys("alt", "Down", *["Up"] * 5, "Return")
+    d.keys("alt", "Down", *["Up"] * 7, "Return")
     w = d.window(HISTORY, 10)
     if not w:
         raise Failure("no window \"%s\" appeared" % HISTORY)

@@ -310,7 +310,8 @@ TEST_F(Win32Backend, PortMenuTicksAndPutsHiddenItemsBackInPlace) {
     using Items = std::vector<std::wstring>;
     const auto with_log = [](Items items) {
         items.insert(items.end(), {L"-", L"History", L"Mark Run", L"[x]Log Readings",
-                                   L"Open Log Folder", L"-", L"Correction Standard"});
+                                   L"Open Log Folder", L"-", L"Engines", L"Set Baseline",
+                                   L"Correction Standard"});
         return items;
     };
     EXPECT_EQ(menu_items(options),
