@@ -467,6 +467,11 @@ TEST_F(StationSim, ABadCommandLineIsRefusedWithOneLineAndStatus2) {
         {"--quiet=yes"},
         {"--frobnicate"},
         {"COM1"},
+        {"--speed", "10"},
+        {"--replay", "log.csv", "--drift"},
+        {"--replay", "log.csv", "--speed", "0"},
+        {"--replay", "/no/such/log.csv"},
+        {"--replay", home.path()},
     };
     for (const auto& args : bad) {
         SCOPED_TRACE(args.back());
@@ -484,9 +489,9 @@ TEST_F(StationSim, HelpListsEveryOption) {
     Sim sim(home, {"--help"});
     EXPECT_EQ(sim.wait_exit(), 0);
     const std::string out = sim.out();
-    for (const char* option :
-         {"--port", "--format", "--humidity", "--pressure", "--temperature", "--drift", "--delay",
-          "--crlf", "--silent", "--answer", "--hangup-after", "--quiet", "--help"})
+    for (const char* option : {"--port", "--format", "--humidity", "--pressure", "--temperature",
+                               "--drift", "--delay", "--crlf", "--silent", "--answer",
+                               "--hangup-after", "--replay", "--speed", "--quiet", "--help"})
         EXPECT_NE(out.find(option), std::string::npos) << option;
     EXPECT_FALSE(fs::exists(paths.port_map));
 }

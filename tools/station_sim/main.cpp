@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 int main(int argc, char** argv) {
     using namespace station_sim;
@@ -19,8 +20,16 @@ int main(int argc, char** argv) {
         std::fputs(usage().c_str(), stdout);
         return 0;
     }
+    std::optional<Replay> replay;
     try {
-        return serve(options);
+        if (!options.replay.empty())
+            replay = read_replay(options.replay, options.speed);
+    } catch (const ReplayError& e) {
+        std::fprintf(stderr, "station-sim: %s\n", e.what());
+        return 2;
+    }
+    try {
+        return serve(options, replay ? &*replay : nullptr);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "station-sim: %s\n", e.what());
         return 1;

@@ -53,6 +53,8 @@ double real_value(std::string_view option, std::string_view text, double lo, dou
 
 Options parse_options(int argc, const char* const* argv) {
     Options o;
+    std::string made_up; // the first option that describes the air itself
+    bool speed_given = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         std::string_view name = arg;
@@ -78,6 +80,10 @@ Options parse_options(int argc, const char* const* argv) {
             target = true;
         };
 
+        if (made_up.empty() && (name == "--humidity" || name == "--pressure" ||
+                                name == "--temperature" || name == "--drift"))
+            made_up = option;
+
         if (name == "--help" || name == "-h") {
             flag(o.help);
         } else if (name == "--port") {
@@ -98,6 +104,13 @@ Options parse_options(int argc, const char* const* argv) {
             o.reading.temperature = real_value(name, value(), -100, 100);
         } else if (name == "--drift") {
             flag(o.drift);
+        } else if (name == "--replay") {
+            o.replay = value();
+            if (o.replay.empty())
+                throw UsageError("--replay needs a file");
+        } else if (name == "--speed") {
+            o.speed = real_value(name, value(), 0.01, 10000);
+            speed_given = true;
         } else if (name == "--delay") {
             o.delay_ms = static_cast<int>(integer_value(name, value(), 0, delay_limit_ms));
         } else if (name == "--crlf") {
@@ -122,6 +135,10 @@ Options parse_options(int argc, const char* const* argv) {
                          " would never happen: the station answers only " +
                          std::to_string(*o.answer_limit) +
                          (*o.answer_limit == 1 ? " poll" : " polls"));
+    if (!o.replay.empty() && !made_up.empty())
+        throw UsageError(made_up + " cannot go with --replay: the log gives the readings");
+    if (o.replay.empty() && speed_given)
+        throw UsageError("--speed goes with --replay only");
     return o;
 }
 
@@ -145,15 +162,23 @@ Options:
   --silent            hold the port but never answer
   --answer N          answer the first N polls only, then fall silent
   --hangup-after N    after N answered polls close the pty, remove the link and exit
+  --replay FILE       answer with the readings of a log of the program's (a CSV file) at
+                      the pace they were logged, from the first poll on: each reading until
+                      the next one's time, and silence where the station was lost or no
+                      reading was logged for over 10 s; after the last reading, that one
+                      for good
+  --speed N           play the log N times as fast, 0.01 to 10000 (default 1)
   --quiet             no line per poll
   --help              this text
 
 Exit status: 0 when ended by Ctrl-C, SIGTERM or --hangup-after; 1 when the port is taken
-or no pseudo-terminal can be made; 2 for a bad command line.
+or no pseudo-terminal can be made; 2 for a bad command line, or a log to replay that cannot
+be read or holds no reading.
 
 Examples:
   station-sim --port 3 --drift
   station-sim --format star --temperature 31 --pressure 995 --delay 40 --crlf
+  station-sim --replay tools/station_sim/warming_day.csv --speed 60
 )";
 }
 

@@ -18,6 +18,8 @@ struct Options {
     bool crlf = false;                     // line end CR LF instead of CR
     std::optional<long long> answer_limit; // answers this many polls, then stays silent
     std::optional<long long> hangup_after; // hangs up once this many polls have been answered
+    std::string replay;                    // the log to play back; empty: none
+    double speed = 1;                      // of the playback
     bool quiet = false;
     bool help = false;
 };

@@ -94,6 +94,42 @@ struct Reply {
     std::string figures; // the air that the sentence describes, for the user to compare
 };
 
+// Where the readings come from: the options' air, fixed or drifting, or a log played back.
+class Readings {
+public:
+    Readings(const Options& o, const Replay* replay) : o_(o), replay_(replay) {
+        if (o.drift)
+            drift_.emplace(o.reading, std::random_device{}());
+    }
+
+    // The reading for a poll at `now`, or nothing while the log has the station silent; `note`
+    // says where in the log the poll fell.
+    std::optional<Reading> next(Clock::time_point now, std::string& note) {
+        if (!replay_)
+            return drift_ ? drift_->step() : o_.reading;
+        if (!started_)
+            started_ = now; // the first poll starts the log
+        const Replay::Moment m =
+            replay_->at(std::chrono::duration<double>(now - *started_).count());
+        if (m.ended && !told_end_) {
+            told_end_ = true;
+            say("station-sim: the replay has reached its last reading, logged " + m.last->time +
+                "; it answers with that from now on");
+        }
+        note = (m.silent ? "not heard after " : "logged ") + m.last->time;
+        if (m.silent)
+            return std::nullopt;
+        return m.last->reading;
+    }
+
+private:
+    const Options& o_;
+    const Replay* replay_;
+    std::optional<Drift> drift_;
+    std::optional<Clock::time_point> started_;
+    bool told_end_ = false;
+};
+
 } // namespace
 
 void UniqueFd::reset(int fd) {
@@ -172,17 +208,23 @@ void PtyStation::hang_up() {
     master_.reset();
 }
 
-int serve(const Options& o) {
+int serve(const Options& o, const Replay* replay) {
     catch_stop_signals();
     tzset();
     PtyStation station(o.port);
     const std::string com = "COM" + std::to_string(o.port);
+    std::string source;
+    if (replay) {
+        char speed[32];
+        std::snprintf(speed, sizeof speed, "%g", replay->speed());
+        source = ", replaying " + std::to_string(replay->readings().size()) +
+                 " readings logged from " + replay->readings().front().time + " to " +
+                 replay->readings().back().time + " at speed " + speed;
+    }
     say("station-sim: " + com + " -> " + station.device() + " (" + format_name(o.format) +
-        " sentences)");
+        " sentences" + source + ")");
 
-    std::optional<Drift> drift;
-    if (o.drift)
-        drift.emplace(o.reading, std::random_device{}());
+    Readings readings(o, replay);
     const std::string line_end = o.crlf ? "\r\n" : "\r";
     const long long answer_limit =
         std::min(o.answer_limit.value_or(LLONG_MAX), o.hangup_after.value_or(LLONG_MAX));
@@ -204,7 +246,8 @@ int serve(const Options& o) {
             const Reply& r = pending.front();
             if (r.text.empty()) {
                 if (!o.quiet)
-                    say(time_stamp() + " (silent)");
+                    say(time_stamp() + " (silent)" +
+                        (r.figures.empty() ? "" : "  [" + r.figures + "]"));
             } else {
                 const std::string bytes = r.text + line_end;
                 const ssize_t n = ::write(station.master(), bytes.data(), bytes.size());
@@ -251,13 +294,16 @@ int serve(const Options& o) {
             if (bytes[i] != poll_byte)
                 continue;
             Reply r{now + milliseconds(o.delay_ms), {}, {}};
-            if (promised < answer_limit) {
+            std::string note;
+            const std::optional<Reading> reading =
+                promised < answer_limit ? readings.next(now, note) : std::nullopt;
+            if (reading) {
                 ++promised;
-                const Reading reading = drift ? drift->step() : o.reading;
-                r.text = sentence(o.format, reading);
-                r.figures =
-                    air_data::describe({reading.temperature, reading.pressure, reading.humidity});
+                r.text = sentence(o.format, *reading);
+                r.figures = air_data::describe(
+                    {reading->temperature, reading->pressure, reading->humidity});
             }
+            r.figures += (r.figures.empty() || note.empty() ? "" : " \u00b7 ") + note;
             pending.push_back(std::move(r));
         }
     }

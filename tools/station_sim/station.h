@@ -2,6 +2,7 @@
 #pragma once
 
 #include "options.h"
+#include "replay.h"
 
 #include <cstddef>
 #include <string>
@@ -51,8 +52,9 @@ private:
     std::string link_;   // empty until the link is made
 };
 
-// Serves polls on a PtyStation until SIGINT or SIGTERM, or until --hangup-after is reached.
+// Serves polls on a PtyStation until SIGINT or SIGTERM, or until --hangup-after is reached;
+// with the readings of `replay` when there is one, else with those the options describe.
 // Returns the exit status; throws std::runtime_error when the station cannot start.
-int serve(const Options& options);
+int serve(const Options& options, const Replay* replay = nullptr);
 
 } // namespace station_sim
