@@ -15,7 +15,7 @@ namespace {
 
 constexpr Twips field_top = 600;
 constexpr Twips field_pitch = 390;
-constexpr Twips box_left = 3240;
+constexpr Twips box_left = 3480;
 
 const char* const field_captions[] = {
     "Name",         "Jet in the engine", "Jet step (0.5, 1, 2, 2.5 or 5)",
@@ -85,7 +85,7 @@ frmEngines::frmEngines(Desktop& desktop, engines::Garage garage, Suggest suggest
                         &txtNote};
     for (std::size_t i = 0; i < std::size(boxes); ++i) {
         const Twips top = Twips(field_top + Twips(i) * field_pitch);
-        boxes[i]->place({box_left, top, 3720, 315});
+        boxes[i]->place({box_left, top, 3480, 315});
         boxes[i]->accessible_name = field_captions[i];
         Label& caption = add<Label>("lblField(" + std::to_string(i) + ")");
         caption.move(120, Twips(top + 45));

@@ -71,6 +71,10 @@ WIDTH_144, HEIGHT_144, HUMIDITY_144 = 425, 141, [45, 12, 161, 60]
 MISSES_TO_LOST = 6
 # The History window, its graph's control id, and the colours of its strips, top to bottom.
 HISTORY, GRAPH = "History", 104
+ENGINES, BASELINE, NAME_BOX = "Engines", "Set Baseline", 100
+ENGINE = {"count": "1", "in_use": "1", "engine1_name": "KX125", "engine1_jet": "130",
+          "engine1_step": "2", "engine1_baseline_jet": "130", "engine1_baseline_temperature": "28",
+          "engine1_baseline_pressure": "990", "engine1_baseline_humidity": "40"}
 SERIES = ["C80000", "0000C8", "008200", "820082", "C86400"]
 
 
@@ -315,8 +319,8 @@ class Driver:
         out = self.s.wine_output("wine", "reg", "query", SETTINGS)
         return dict(re.findall(r"^\s+(\S+)\s+REG_SZ\s+(.*?)\s*$", out.stdout, re.M))
 
-    def set_setting(self, name, value):
-        if self.s.reg_write("add", SETTINGS, "/v", name, "/t", "REG_SZ", "/d",
+    def set_setting(self, name, value, key=SETTINGS):
+        if self.s.reg_write("add", key, "/v", name, "/t", "REG_SZ", "/d",
                               value, "/f").returncode != 0:
             raise Failure("cannot store %s=%s" % (name, value))
 
@@ -596,9 +600,25 @@ def fifo_port(d, _stations):
 def history_and_log(d, _stations):
     """History from the menu on a live station: each strip's line in its colour at the graph's
     right end, moving on with the readings. The day's log grows while another program holds
-    it open for reading."""
+    it open for reading. With an engine in use, its jet for the reference air is the jet size,
+    and the Engines and Set Baseline dialogs open from the menu and close with Escape."""
+    for name, value in ENGINE.items():
+        d.set_setting(name, value, SETTINGS.replace("\\main", "\\engines"))
     d.start_on_port(2)
     wait_for("live readings of COM2", d.shows(LIVE, FIRST_TEXTS), 10)
+    if d.window(MAIN).text(JET_SIZE) != "132.1":  # 130 right at 28 C, 990 mb, 40 %
+        raise Failure("the jet size is %r with KX125 in use" % d.window(MAIN).text(JET_SIZE))
+    # Options, up past Correction Standard to Engines, and then to Set Baseline: both enabled.
+    for ups, caption, shows in ((3, ENGINES, "KX125"), (2, BASELINE, "The air: 23.4")):
+        d.keys("alt", "Down", *["Up"] * ups, "Return")
+        w = d.window(caption, 10)
+        if not w or not any(c["text"].startswith(shows) for c in w.children.values()):
+            raise Failure("no dialog \"%s\" showing %r: %s" % (
+                caption, shows, w and [c["text"] for c in w.children.values()]))
+        d.screenshot("e2e_wine_%s.png" % caption.lower().replace(" ", "_"), w.outer)
+        d.x("xdotool", "key", "Escape")
+        if not d.window_gone(caption, 5):
+            raise Failure("Escape did not close %s" % caption)
     d.keys("alt", "Down", *["Up"] * 7, "Return")
     w = d.window(HISTORY, 10)
     if not w:
