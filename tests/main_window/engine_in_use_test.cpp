@@ -112,9 +112,13 @@ TEST_F(EngineTest, SetBaselineTakesTheTypedJetAndTheLastLiveReading) {
     EXPECT_TRUE(window().mnShowJet.checked());
     EXPECT_EQ(engines("engine1_baseline_temperature"), "20");
     EXPECT_EQ(engines("engine1_baseline_jet"), "130");
-    ports.devices[1].reply = sentence(28);
-    backend.advance(2000);
-    EXPECT_EQ(window().txtCorr.text(), "128");
+    // Warming from 20 to 30 C: the alert fires once, within three readings of 28 C.
+    std::vector<double> warming;
+    for (int half = 40; half <= 60; ++half)
+        warming.push_back(half / 2.0);
+    EXPECT_EQ(day(warming), std::vector<std::string>{"amber at 29.0"});
+    EXPECT_NE(window().txtCorr.tooltip().find("Re-jet: 128 (in the engine 130, step 2)"),
+              std::string::npos);
 }
 
 TEST_F(EngineTest, TheEnginesDialogAddsChoosesDeletesAndCancels) {
