@@ -119,6 +119,12 @@ TEST_F(EngineTest, SetBaselineTakesTheTypedJetAndTheLastLiveReading) {
     EXPECT_EQ(day(warming), std::vector<std::string>{"amber at 29.0"});
     EXPECT_NE(window().txtCorr.tooltip().find("Re-jet: 128 (in the engine 130, step 2)"),
               std::string::npos);
+    // Cooling clears it once, under 24 C; five minutes wavering 0.2 C around 28 C fire once.
+    EXPECT_EQ(day({24, 23.5, 23, 22.5, 22}), std::vector<std::string>{"grey at 22.5"});
+    std::vector<double> wavering;
+    for (int i = 0; i < 150; ++i)
+        wavering.push_back(i / 3 % 2 ? 28.2 : 27.8);
+    EXPECT_EQ(day(wavering), std::vector<std::string>{"amber at 28.2"});
 }
 
 TEST_F(EngineTest, TheEnginesDialogAddsChoosesDeletesAndCancels) {
