@@ -178,7 +178,8 @@ be read or holds no reading.
 Examples:
   station-sim --port 3 --drift
   station-sim --format star --temperature 31 --pressure 995 --delay 40 --crlf
-  station-sim --replay tools/station_sim/warming_day.csv --speed 60
+  station-sim --replay /usr/share/doc/nimbrel/examples/warming_day.csv --speed 60
+      (a morning that warms from 20 to 30 C; in the source tree tools/station_sim/)
 )";
 }
 
