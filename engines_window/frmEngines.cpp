@@ -74,15 +74,7 @@ frmEngines::frmEngines(Desktop& desktop, engines::Garage garage, Suggest suggest
     if (garage_.in_use)
         shown_ = *garage_.in_use;
 
-    TextBox* boxes[] = {&txtName,
-                        &txtJet,
-                        &txtStep,
-                        &txtBaselineJet,
-                        &txtBaselineTemperature,
-                        &txtBaselinePressure,
-                        &txtBaselineHumidity,
-                        &txtBaselineWhen,
-                        &txtNote};
+    const auto boxes = fields();
     for (std::size_t i = 0; i < std::size(boxes); ++i) {
         const Twips top = Twips(field_top + Twips(i) * field_pitch);
         boxes[i]->place({box_left, top, 3480, 315});
@@ -127,6 +119,18 @@ frmEngines::frmEngines(Desktop& desktop, engines::Garage garage, Suggest suggest
     show_engine();
 }
 
+std::array<TextBox*, 9> frmEngines::fields() {
+    return {&txtName,
+            &txtJet,
+            &txtStep,
+            &txtBaselineJet,
+            &txtBaselineTemperature,
+            &txtBaselinePressure,
+            &txtBaselineHumidity,
+            &txtBaselineWhen,
+            &txtNote};
+}
+
 void frmEngines::say(const std::string& text, bool wrong) {
     lblStatus.set_caption(text);
     lblStatus.set_fore_colour(wrong ? rgb(176, 0, 0) : colours::black);
@@ -140,26 +144,15 @@ void frmEngines::show_engine() {
         const engines::Engine& e = garage_.engines[shown_];
         texts = {e.name, as_shown(e.jet, point), as_shown(e.step, point), "", "", "", "", "",
                  e.note};
-        if (e.baseline)
-            texts = {e.name,
-                     as_shown(e.jet, point),
-                     as_shown(e.step, point),
-                     as_shown(e.baseline->jet, point),
-                     desktop().format(float(e.baseline->air.temperature), "0.0"),
-                     desktop().format(float(e.baseline->air.pressure), "0.0"),
-                     desktop().format(float(e.baseline->air.humidity), "0.0"),
-                     e.baseline->when,
-                     e.note};
+        if (const auto& b = e.baseline) {
+            texts[3] = as_shown(b->jet, point);
+            texts[4] = desktop().format(float(b->air.temperature), "0.0");
+            texts[5] = desktop().format(float(b->air.pressure), "0.0");
+            texts[6] = desktop().format(float(b->air.humidity), "0.0");
+            texts[7] = b->when;
+        }
     }
-    TextBox* boxes[] = {&txtName,
-                        &txtJet,
-                        &txtStep,
-                        &txtBaselineJet,
-                        &txtBaselineTemperature,
-                        &txtBaselinePressure,
-                        &txtBaselineHumidity,
-                        &txtBaselineWhen,
-                        &txtNote};
+    const auto boxes = fields();
     for (std::size_t i = 0; i < std::size(boxes); ++i) {
         boxes[i]->set_text(texts[i]);
         boxes[i]->set_enabled(any);

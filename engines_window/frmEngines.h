@@ -7,6 +7,7 @@
 #include "engine.h"
 #include "form.h"
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -53,6 +54,8 @@ private:
     bool take_fields();
     // The engine shown into the fields, and the buttons that apply to it.
     void show_engine();
+    // The field boxes, top to bottom.
+    std::array<window_system::TextBox*, 9> fields();
     void say(const std::string& text, bool wrong = false);
     void go_to(std::size_t index);
     void cmdAdd_Click();

@@ -24,6 +24,11 @@ std::optional<engines::Engine> in_use(const engines::Garage& garage) {
     return garage.in_use ? std::optional(garage.engines[*garage.in_use]) : std::nullopt;
 }
 
+// The engine's jet for the reference air as the jet size box takes it: one decimal, ".".
+std::string reference_jet_text(const engines::Engine& engine) {
+    return format_number(float(engines::jet_for_reference(engine)), "0.0", ".");
+}
+
 // Whether the two would give the same jet size and the same alert.
 bool same_jetting(const std::optional<engines::Engine>& a,
                   const std::optional<engines::Engine>& b) {
@@ -37,7 +42,7 @@ bool same_jetting(const std::optional<engines::Engine>& a,
 void frmNimbrel::load_engine() {
     engine_ = in_use(engines::load(store_, settings_app));
     if (engine_)
-        txtJetSize.set_text(format_number(float(engines::jet_for_reference(*engine_)), "0.0", "."));
+        txtJetSize.set_text(reference_jet_text(*engine_));
 }
 
 void frmNimbrel::use_engine(std::optional<engines::Engine> engine) {
@@ -48,7 +53,7 @@ void frmNimbrel::use_engine(std::optional<engines::Engine> engine) {
     rejet_.clear();
     txtCorr.set_back_colour(colours::light_grey);
     if (engine_) {
-        txtJetSize.set_text(format_number(float(engines::jet_for_reference(*engine_)), "0.0", "."));
+        txtJetSize.set_text(reference_jet_text(*engine_));
         if (!mnShowJet.checked())
             mnShowJet_Click();
     } else {
@@ -78,28 +83,28 @@ void frmNimbrel::mnEngines_Click() {
 void frmNimbrel::mnBaseline_Click() {
     if (!engine_ || !last_live_)
         return;
-    engines_window::frmBaseline dialog(desktop(), *engine_, *last_live_);
+    const session_log::Stamp stamp{last_live_->utc, platform::utc_offset_minutes(last_live_->utc)};
+    engines::Baseline baseline{0, last_live_->air,
+                               session_log::time_local(stamp).substr(0, 16) + " (" +
+                                   session_log::utc_offset(stamp) + ")"};
+    engines_window::frmBaseline dialog(desktop(), *engine_, baseline);
     dialog.show_modal();
     if (!dialog.result)
         return;
     engines::Garage garage = engines::load(store_, settings_app);
     if (!garage.in_use)
-        return; // taken out of use meanwhile, by another copy of the settings
+        return; // the settings no longer name an engine in use
     engines::Engine& engine = garage.engines[*garage.in_use];
-    engine.jet = *dialog.result;
-    engine.baseline = *last_live_;
-    engine.baseline->jet = *dialog.result;
+    engine.jet = baseline.jet = *dialog.result;
+    engine.baseline = baseline;
     engines::save(store_, settings_app, garage);
     use_engine(engine);
 }
 
 void frmNimbrel::note_live_reading() {
-    const std::int64_t utc = platform::utc_now();
-    const session_log::Stamp stamp{utc, platform::utc_offset_minutes(utc)};
-    last_live_ = engines::Baseline{
-        0,
-        {box_value(txtTemperature), box_value(txtPressure), box_value(txtHumidity)},
-        session_log::time_local(stamp).substr(0, 16) + " (" + session_log::utc_offset(stamp) + ")"};
+    last_live_ =
+        LiveReading{{box_value(txtTemperature), box_value(txtPressure), box_value(txtHumidity)},
+                    platform::utc_now()};
     mnBaseline.set_enabled(engine_.has_value());
 }
 

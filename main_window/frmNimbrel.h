@@ -197,8 +197,12 @@ private:
     // The engine in use, when the settings name one; its re-jet alert and what it says.
     std::optional<engines::Engine> engine_;
     engines::RejetAlert alert_;
-    // The last live reading of this run as shown, and when (a baseline's jet left 0).
-    std::optional<engines::Baseline> last_live_;
+    // The last live reading of this run as shown, and when (seconds since 1970 UTC).
+    struct LiveReading {
+        air_data::Air air;
+        std::int64_t utc = 0;
+    };
+    std::optional<LiveReading> last_live_;
     std::string rejet_;
     // The jet the air calls for, unrounded, as the jet correction last computed it.
     double called_for_ = 0;

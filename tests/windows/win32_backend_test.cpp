@@ -309,9 +309,9 @@ TEST_F(Win32Backend, PortMenuTicksAndPutsHiddenItemsBackInPlace) {
     const HMENU options = GetSubMenu(GetMenu(backend.window_of(w)), 0);
     using Items = std::vector<std::wstring>;
     const auto with_log = [](Items items) {
-        items.insert(items.end(), {L"-", L"History", L"Mark Run", L"[x]Log Readings",
-                                   L"Open Log Folder", L"-", L"Engines", L"Set Baseline",
-                                   L"Correction Standard"});
+        items.insert(items.end(),
+                     {L"-", L"History", L"Mark Run", L"[x]Log Readings", L"Open Log Folder", L"-",
+                      L"Engines", L"Set Baseline", L"Correction Standard"});
         return items;
     };
     EXPECT_EQ(menu_items(options),
